@@ -1,0 +1,32 @@
+// Reading any supported file by its type code.
+#include "codecs/pnm.h"
+#include "library.h"
+
+using namespace orvix;
+
+extern "C" {
+
+ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
+    if (!img || img->ImgStruct.ImgData) return true;
+    ImgStruct& s = img->ImgStruct;
+    Library& lib = Lib();
+    bool failed = true;
+    switch (Get_File_Type(s.FileName)) {
+    case IMG_TYPE_PPM:
+        failed = lib.ppm->ReadPPM(img);
+        if (!failed && swap) Swap_RGB(img);
+        break;
+    case IMG_TYPE_PGM:
+        failed = lib.pgm->ReadPGM(img);
+        break;
+    default:
+        // Unknown types, raw camera files (never decoded here) and formats
+        // without a reader fail without a message.
+        return true;
+    }
+    if (failed) return true;
+    if (s.Rotation != ROTATE_NONE && !s.Rotated) return Rotate_Image(img, s.Rotation);
+    return false;
+}
+
+}  // extern "C"

@@ -1,0 +1,105 @@
+// The exported frame: temporary folder and working-file names, file type
+// detection, file queries and search.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "library.h"
+#include "os.h"
+#include "utility.h"
+
+using namespace orvix;
+
+namespace {
+
+std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+
+}  // namespace
+
+extern "C" {
+
+ORVIX_API const char* Get_Temp_Path(void) {
+    Library& lib = Lib();
+    if (lib.tempPath.empty()) {
+        lib.tempPath = os::SystemTempFolder();
+        if (lib.tempPath.empty()) {
+            Post_Error("Can't determine TEMP path");
+            lib.tempPathResult.assign(1, '.');
+            return lib.tempPathResult.c_str();
+        }
+    }
+    lib.tempPathResult = lib.tempPath;
+    return lib.tempPathResult.c_str();
+}
+
+ORVIX_API void Set_Temp_Path(const char* folder) {
+    std::string path = Text(folder);
+    if (path.empty()) return;
+    if (!os::IsSeparator(path.back())) path += os::kSeparator;
+    if (path.size() >= ORVIX_MAX_PATH) {
+        PostError("Set_Temp_Path: folder name longer than %d characters", ORVIX_MAX_PATH - 1);
+        return;
+    }
+    Lib().tempPath = path;
+}
+
+ORVIX_API const char* MakeTemp_FileName(const char* file, const char* ext) {
+    Library& lib = Lib();
+    lib.tempNameResult = lib.utility->MakeTempName(Text(file), Text(ext));
+    return lib.tempNameResult.c_str();
+}
+
+ORVIX_API void Cleanup(const char* folder) {
+    Lib().utility->DeleteWorkingFiles(Text(folder), Utility::WorkingFileMarkers(),
+                                      "Tarn_FTP::RemoveTmpFiles");
+}
+
+ORVIX_API const char* Find_File(const char* name) {
+    Library& lib = Lib();
+    lib.findFileResult = lib.utility->FindFile(Text(name));
+    return lib.findFileResult.c_str();
+}
+
+ORVIX_API int Get_File_Type(const char* path) {
+    if (!path || !*path) return IMG_TYPE_UNKNOWN;
+    std::string upper = path;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find(".DCR") != std::string::npos) return IMG_TYPE_RAW;
+
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return IMG_TYPE_UNKNOWN;
+    unsigned char head[255] = {};
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    if (n == 0) return IMG_TYPE_UNKNOWN;
+
+    switch (head[0]) {
+    case 0:
+        return n >= 2 && head[1] == 0 ? IMG_TYPE_TARGA : IMG_TYPE_UNKNOWN;
+    case 'I':
+    case 'M':
+        return IMG_TYPE_TIFF;
+    case 0xFF:
+        return n >= 3 && head[1] == 0xD8 && head[2] == 0xFF ? IMG_TYPE_JPEG : IMG_TYPE_UNKNOWN;
+    case 'P':
+    case 'p':
+        if (n >= 2 && head[1] == '6') return IMG_TYPE_PPM;
+        if (n >= 2 && head[1] == '5') return IMG_TYPE_PGM;
+        return IMG_TYPE_UNKNOWN;
+    case 'B':
+    case 'b':
+        return n >= 2 && (head[1] == 'M' || head[1] == 'm') ? IMG_TYPE_BMP : IMG_TYPE_UNKNOWN;
+    default:
+        return IMG_TYPE_UNKNOWN;
+    }
+}
+
+}  // extern "C"
+
+ORVIX_API bool IsEmptyFile(const char* path) { return IsEmptyFile(path, nullptr); }
+
+ORVIX_API bool IsEmptyFile(const char* path, int64_t* size) {
+    const os::FileStatus st = os::Stat(Text(path));
+    if (size) *size = st.exists ? st.size : 0;
+    return !st.exists || st.size == 0;
+}

@@ -1,0 +1,28 @@
+// Small operations on images shared by the codecs and the processing code.
+#pragma once
+
+#include <cstdint>
+
+#include "ORVIX_0500.h"
+
+namespace orvix {
+
+// True when rect is non-empty and lies wholly inside the image.
+bool RectInsideImage(const CRect& rect, const ImgClass& img);
+
+// Makes out an image of rect's size holding those pixels of src: Samples and
+// Bits from src, LineSize rounded up to 4 bytes unless exactLine, spareLines
+// extra lines allocated. Lines beyond src's last line stay zero. Returns
+// true when no buffer could be made; an empty rect does nothing.
+bool CopyRectangle(const CRect& rect, const ImgClass& src, ImgClass& out,
+                   uint32_t spareLines, bool exactLine = false);
+
+// Allocates img's buffer with spare extra lines and sets Height back.
+// Returns true when no buffer resulted.
+bool AllocWithSpare(ImgClass& img, uint32_t spare);
+
+// Copies the file name into an ImgStruct/IMAGE_HDR name field; false (and
+// nothing copied) when it does not fit.
+bool CopyName(char (&field)[ORVIX_MAX_PATH], const char* name);
+
+}  // namespace orvix

@@ -1,0 +1,106 @@
+#include "library.h"
+
+#include <cstdio>
+
+#include "codecs/pnm.h"
+#include "utility.h"
+
+namespace orvix {
+
+namespace {
+
+void NoProgress(int, int) {}
+
+Library* g_library = nullptr;
+
+// The library's whole state is created when the shared object is loaded and
+// destroyed when it is unloaded (the static archive the tests use behaves
+// the same at program start and exit).
+__attribute__((constructor)) void LoadLibraryState() {
+    if (!g_library) g_library = new Library();
+}
+
+__attribute__((destructor)) void UnloadLibraryState() {
+    delete g_library;
+    g_library = nullptr;
+}
+
+}  // namespace
+
+Library::Library()
+    : readProgress(NoProgress),
+      writeProgress(NoProgress),
+      utility(std::make_unique<Utility>()),
+      pgm(std::make_unique<PgmClass>()),
+      ppm(std::make_unique<PpmClass>()) {}
+
+Library::~Library() {
+    R_Hist = G_Hist = B_Hist = nullptr;
+}
+
+Library& Lib() {
+    // A call from another library's load-time initialiser may come before
+    // ours has run.
+    if (!g_library) g_library = new Library();
+    return *g_library;
+}
+
+void ClearError() { Lib().lastError.clear(); }
+
+bool PostError(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string message;
+    if (n > 0) {
+        message.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(message.data(), message.size(), format, args);
+        message.resize(static_cast<size_t>(n));
+    }
+    va_end(args);
+    return Post_Error(message.c_str());
+}
+
+ProgressFn ReadProgress() { return Lib().readProgress; }
+ProgressFn WriteProgress() { return Lib().writeProgress; }
+
+ImgClass& ImageCache() {
+    Library& lib = Lib();
+    if (!lib.imageCache) lib.imageCache = std::make_unique<ImgClass>();
+    return *lib.imageCache;
+}
+
+}  // namespace orvix
+
+using namespace orvix;
+
+extern "C" {
+
+ORVIX_API int nORVIX_0500 = 0;
+
+ORVIX_API bool Post_Error(const char* message) {
+    std::string& text = Lib().lastError;
+    if (!message || !*message) {
+        text.clear();
+    } else {
+        text += message;
+        text += '\n';
+    }
+    return true;
+}
+
+ORVIX_API const char* Get_Last_Error(void) { return Lib().lastError.c_str(); }
+
+ORVIX_API const char* GetDll_Version(void) { return "2. 4. 7. 5"; }
+
+ORVIX_API int fnORVIX_0500(void) { return 42; }
+
+ORVIX_API void SetRW_Progress(ProgressFn read, ProgressFn write) {
+    Lib().readProgress = read ? read : NoProgress;
+    Lib().writeProgress = write ? write : NoProgress;
+}
+
+}  // extern "C"

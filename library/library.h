@@ -1,0 +1,60 @@
+// Library-wide state: one object, created when the library is loaded and
+// destroyed when it is unloaded. Everything the library keeps between calls
+// lives here.
+#pragma once
+
+#include <array>
+#include <cstdarg>
+#include <memory>
+#include <string>
+
+#include "ORVIX_0500.h"
+
+namespace orvix {
+
+class Utility;
+class PgmClass;
+class PpmClass;
+
+struct Library {
+    Library();
+    ~Library();
+
+    std::string lastError;
+    std::string tempPath;  // empty until first needed or set
+    ProgressFn readProgress;
+    ProgressFn writeProgress;
+
+    // The worker instances.
+    std::unique_ptr<Utility> utility;
+    std::unique_ptr<PgmClass> pgm;
+    std::unique_ptr<PpmClass> ppm;
+
+    // The last image read whole, kept so that repeated requests on one file
+    // decode it once. Made on first use.
+    std::unique_ptr<ImgClass> imageCache;
+
+    // Histogram counters behind R_Hist, G_Hist and B_Hist; made on first use.
+    std::unique_ptr<std::array<std::array<uint32_t, 256>, 3>> histograms;
+
+    // Result buffers of the exports that return texts.
+    std::string findFileResult;
+    std::string tempNameResult;
+    std::string tempPathResult;
+};
+
+// The state of the loaded library.
+Library& Lib();
+
+// Last-error text helpers used inside the library.
+void ClearError();
+// Posts the formatted message (appends it and a newline); returns true.
+bool PostError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The registered progress receivers (never null).
+ProgressFn ReadProgress();
+ProgressFn WriteProgress();
+
+ImgClass& ImageCache();
+
+}  // namespace orvix

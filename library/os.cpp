@@ -1,0 +1,92 @@
+#include "os.h"
+
+#include <dirent.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace orvix::os {
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer pixel buffers come from the checked heap, so that a
+// write past a buffer's end is reported instead of landing in the mapping's
+// unused tail.
+unsigned char* PageAlloc(uint64_t bytes) {
+    if (bytes == 0 || bytes > SIZE_MAX) return nullptr;
+    return static_cast<unsigned char*>(std::calloc(1, static_cast<size_t>(bytes)));
+}
+void PageFree(unsigned char* block) { std::free(block); }
+#else
+// Each block starts with a small header that remembers the mapping's length,
+// which the system needs back when the block is released.
+static constexpr uint64_t kBlockHeader = 64;
+
+unsigned char* PageAlloc(uint64_t bytes) {
+    if (bytes == 0 || bytes > SIZE_MAX - kBlockHeader) return nullptr;
+    const size_t length = static_cast<size_t>(bytes + kBlockHeader);
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    *static_cast<size_t*>(p) = length;
+    return static_cast<unsigned char*>(p) + kBlockHeader;
+}
+void PageFree(unsigned char* block) {
+    if (!block) return;
+    unsigned char* base = block - kBlockHeader;
+    munmap(base, *reinterpret_cast<size_t*>(base));
+}
+#endif
+
+std::string SystemTempFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = (dir && *dir) ? dir : "/tmp";
+    if (!IsSeparator(folder.back())) folder += kSeparator;
+    return folder;
+}
+
+FileStatus Stat(const std::string& path) {
+    FileStatus status;
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return status;
+    status.exists = true;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.size = static_cast<int64_t>(st.st_size);
+    return status;
+}
+
+bool ListFolder(const std::string& folder,
+                const std::function<bool(const DirEntry&)>& visit) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return false;
+    std::string base = folder;
+    if (!base.empty() && !IsSeparator(base.back())) base += kSeparator;
+    while (struct dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        DirEntry entry;
+        entry.name = name;
+        struct stat st;
+        if (lstat((base + name).c_str(), &st) == 0) {
+            entry.isSymlink = S_ISLNK(st.st_mode);
+            entry.isDirectory = S_ISDIR(st.st_mode);
+        }
+        if (!visit(entry)) break;
+    }
+    closedir(dir);
+    return true;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+void SleepMilliseconds(int ms) {
+    struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+int64_t SecondsSince1970() { return static_cast<int64_t>(std::time(nullptr)); }
+
+}  // namespace orvix::os

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev
+  googletest libgtest-dev libbenchmark-dev
+  python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get update
+  $sudo_cmd apt-get install -y --no-install-recommends "${missing[@]}"
+fi
