@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "codecs/hdr.h"
 #include "codecs/pnm.h"
 #include "utility.h"
 
@@ -31,6 +32,7 @@ Library::Library()
     : readProgress(NoProgress),
       writeProgress(NoProgress),
       utility(std::make_unique<Utility>()),
+      hdr(std::make_unique<HdrClass>()),
       pgm(std::make_unique<PgmClass>()),
       ppm(std::make_unique<PpmClass>()) {}
 

@@ -13,6 +13,7 @@
 namespace orvix {
 
 class Utility;
+class HdrClass;
 class PgmClass;
 class PpmClass;
 
@@ -27,6 +28,7 @@ struct Library {
 
     // The worker instances.
     std::unique_ptr<Utility> utility;
+    std::unique_ptr<HdrClass> hdr;  // holds the current header
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
 
