@@ -143,6 +143,19 @@ ORVIX_API const char* Find_File(const char* name);
 ORVIX_API int Get_File_Type(const char* path);
 ORVIX_API void SetRW_Progress(ProgressFn read, ProgressFn write);
 
+// ---- Image header files -------------------------------------------------
+// Makes the header of an image and writes it to header (beside the image
+// when header is empty); an existing named header is never overwritten.
+ORVIX_API bool Make_Local_Header(const char* image, const char* header);
+// Reads a header file (an image path names the header beside it) into the
+// current header and copies it out.
+ORVIX_API bool Read_Hdr(const char* header, IMAGE_HDR* record);
+ORVIX_API bool Get_Image_Dimension(const char* header, int* width, int* height);
+// Resolution and unit of the current header (the last one made or read).
+ORVIX_API bool Get_Image_Res(const char* unused, double* x, double* y, int* unit);
+ORVIX_API double Get_Aspect(const char* header);
+ORVIX_API const char* Get_FileName_From_HDR(const char* header);
+
 // ---- Reading -------------------------------------------------------------
 // Reads img->ImgStruct.FileName into img, whose buffer must be empty. With
 // swap, colour JPEG, PPM and TIFF images come back in B,G,R order.

@@ -43,6 +43,7 @@ struct Library {
     std::string findFileResult;
     std::string tempNameResult;
     std::string tempPathResult;
+    IMAGE_HDR hdrNameResult{};  // Get_FileName_From_HDR
 };
 
 // The state of the loaded library.

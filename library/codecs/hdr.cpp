@@ -1,11 +1,226 @@
 #include "codecs/hdr.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "image_ops.h"
+#include "library.h"
+#include "utility.h"
 
 namespace orvix {
+
+namespace {
+
+// Lines after the first are read with this many characters at most; longer
+// ones are read on as further lines.
+constexpr int kHeaderLineChars = 125;
+
+enum class Field { Type, Width, Height, Bits, Photo, Compression, LineSize, ResUnit, XRes, YRes };
+
+struct Keyword {
+    char text[32];
+    Field field;
+    int type;  // for Field::Type
+};
+
+// Matched in order; the first keyword found anywhere in a line decides.
+constexpr Keyword kKeywords[] = {
+    {"TIFF", Field::Type, IMG_TYPE_TIFF},   {"JPEG", Field::Type, IMG_TYPE_JPEG},
+    {"PPM", Field::Type, IMG_TYPE_PPM},     {"PGM", Field::Type, IMG_TYPE_PGM},
+    {"BMP", Field::Type, IMG_TYPE_BMP},     {"ZUL", Field::Type, IMG_TYPE_ZUL},
+    {"TARGA", Field::Type, IMG_TYPE_TARGA}, {"WIDTH", Field::Width, 0},
+    {"HEIGHT", Field::Height, 0},           {"BITS", Field::Bits, 0},
+    {"PHOTO", Field::Photo, 0},             {"COMPR", Field::Compression, 0},
+    {"LINE", Field::LineSize, 0},           {"RES_INCH", Field::ResUnit, 0},
+    {"RES_CM", Field::ResUnit, 0},          {"RES_NONE", Field::ResUnit, 0},
+    {"X_RES", Field::XRes, 0},              {"Y_RES", Field::YRes, 0},
+};
+
+void StripLineEnd(char* s) {
+    size_t n = std::strlen(s);
+    while (n > 0 && (s[n - 1] == '\n' || s[n - 1] == '\r')) s[--n] = '\0';
+}
+
+const char* TypeLine(int type) {
+    switch (type) {
+    case IMG_TYPE_TIFF: return "TIFF";
+    case IMG_TYPE_JPEG: return "JPEG";
+    case IMG_TYPE_PPM: return "PPM";
+    case IMG_TYPE_PGM: return "PGM";
+    case IMG_TYPE_BMP: return "BMP";
+    case IMG_TYPE_TARGA: return "TARGA";
+    default: return "???";
+    }
+}
+
+}  // namespace
 
 HdrClass::HdrClass() { Clear(); }
 
 void HdrClass::Clear() { std::memset(&m_Hdr, 0, sizeof m_Hdr); }
 
+bool HdrClass::ReadHeader(const char* pathIn) {
+    Clear();
+    if (!pathIn || !*pathIn) return PostError("HdrClass::ReadHeader(..) InputFile is empty");
+    std::string path = pathIn;
+    Utility::SetExtension(path, "hdr");
+    if (!Utility::FileExists(path)) return true;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return PostError("HdrClass::ReadHeader %s Open failed\n", path.c_str());
+
+    // The first line is the image path, which may be as long as any path.
+    if (std::fgets(m_Hdr.FileName, sizeof m_Hdr.FileName, f)) StripLineEnd(m_Hdr.FileName);
+
+    int photometric = 0;
+    char line[kHeaderLineChars + 1];
+    while (std::fgets(line, sizeof line, f)) {
+        for (const Keyword& k : kKeywords) {
+            if (!std::strstr(line, k.text)) continue;
+            switch (k.field) {
+            case Field::Type: m_Hdr.Type = k.type; break;
+            case Field::Width: m_Hdr.Width = std::atoi(line); break;
+            case Field::Height: m_Hdr.Height = std::atoi(line); break;
+            case Field::Bits: m_Hdr.Bits = static_cast<int16_t>(std::atoi(line)); break;
+            case Field::Photo: photometric = std::atoi(line); break;
+            case Field::Compression: m_Hdr.Compression = static_cast<int16_t>(std::atoi(line)); break;
+            case Field::LineSize: m_Hdr.LineSize = std::atoi(line); break;
+            case Field::ResUnit: m_Hdr.ResUnit = static_cast<int16_t>(std::atoi(line)); break;
+            case Field::XRes: m_Hdr.XRes = static_cast<float>(std::atof(line)); break;
+            case Field::YRes: m_Hdr.YRes = static_cast<float>(std::atof(line)); break;
+            }
+            break;
+        }
+    }
+    std::fclose(f);
+    m_Hdr.Samples = (photometric == 2 || photometric == 3) ? 3 : 1;
+    return false;
+}
+
+bool HdrClass::WriteHeader(const char* pathIn) {
+    std::string target;
+    if (pathIn && *pathIn) {
+        target = pathIn;
+    } else {
+        target = m_Hdr.FileName;
+        Utility::SetExtension(target, "hdr");
+    }
+    FILE* f = std::fopen(target.c_str(), "wb");
+    if (!f) return PostError("HdrClass::WriteHeader: %s write open failed\n", target.c_str());
+    const int lineSize = m_Hdr.LineSize != 0
+                             ? m_Hdr.LineSize
+                             : static_cast<int>(Utility::RoundUp4(
+                                   static_cast<uint32_t>(m_Hdr.Samples) * static_cast<uint32_t>(m_Hdr.Width)));
+    std::fprintf(f, "%s\n", m_Hdr.FileName);
+    std::fprintf(f, "%s\n", TypeLine(m_Hdr.Type));
+    std::fprintf(f, "%d\t;WIDTH\n", m_Hdr.Width);
+    std::fprintf(f, "%d\t;HEIGHT\n", m_Hdr.Height);
+    std::fprintf(f, "%d\t;BITS\n", m_Hdr.Bits);
+    std::fprintf(f, "%s\t;PHOTOMETRIC\n", m_Hdr.Samples == 3 ? "2" : "1");
+    std::fprintf(f, "%d\t;COMPRESSION\n", m_Hdr.Compression);
+    std::fprintf(f, "%d\t;LINESIZE\n", lineSize);
+    if (m_Hdr.ResUnit == 2)
+        std::fprintf(f, "%d\t;RES_INCH\n", 2);
+    else if (m_Hdr.ResUnit == 3)
+        std::fprintf(f, "%d\t;RES_CM\n", 3);
+    else
+        std::fprintf(f, "%d\t;RES_NONE\n", 1);
+    std::fprintf(f, "%f\t;X_RES\n", static_cast<double>(m_Hdr.XRes));
+    std::fprintf(f, "%f\t;Y_RES\n", static_cast<double>(m_Hdr.YRes));
+    const bool failed = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || failed)
+        return PostError("HdrClass::WriteHeader: %s write failed\n", target.c_str());
+    return false;
+}
+
+bool HdrClass::MakeHeader(const char* imagePath) {
+    ClearError();
+    Clear();
+    if (!imagePath) return true;
+    if (!CopyName(m_Hdr.FileName, imagePath))
+        return PostError("HdrClass::MakeHeader: path longer than %d characters", ORVIX_MAX_PATH - 1);
+    const size_t n = std::strlen(imagePath);
+    if (std::strstr(imagePath, ".hdr") && n > 0 && imagePath[n - 1] == 'r') {
+        if (!ReadHeader(imagePath)) return false;
+        Clear();
+        CopyName(m_Hdr.FileName, imagePath);
+    }
+    int type = Get_File_Type(imagePath);
+    // A Targa file whose identifier field is not empty has no first-byte
+    // signature; only its maker recognises it.
+    if (type == IMG_TYPE_UNKNOWN) type = IMG_TYPE_TARGA;
+    switch (type) {
+    case IMG_TYPE_TIFF: return ProcHdrTiff(imagePath);
+    case IMG_TYPE_JPEG: return ProcHdrJpg(imagePath);
+    case IMG_TYPE_PPM: return ProcHdrPPM(imagePath);
+    case IMG_TYPE_PGM: return ProcHdrPGM(imagePath);
+    case IMG_TYPE_BMP: return ProcHdrBMP(imagePath);
+    case IMG_TYPE_ZUL: return ProcHdrZUL(imagePath);
+    case IMG_TYPE_TARGA: return ProcHdrTARGA(imagePath);
+    default: return true;
+    }
+}
+
 }  // namespace orvix
+
+using namespace orvix;
+
+extern "C" {
+
+ORVIX_API bool Make_Local_Header(const char* image, const char* header) {
+    ClearError();
+    Library& lib = Lib();
+    if (!header || !*header) {
+        std::string name = MakeTemp_FileName(image, "");
+        Utility::SetExtension(name, "hdr");
+        if (Utility::FileExists(name)) return false;
+    }
+    HdrClass& hdr = *lib.hdr;
+    if (hdr.MakeHeader(image)) return true;
+    IMAGE_HDR& h = hdr.Header();
+    if (h.XRes < 1.0f) h.XRes = 300.0f;
+    if (h.YRes < 1.0f) h.YRes = 300.0f;
+    if (!header || !*header) return hdr.WriteHeader(nullptr);
+    // An existing header file is never overwritten.
+    if (Utility::FileExists(header)) return false;
+    return hdr.WriteHeader(header);
+}
+
+ORVIX_API bool Read_Hdr(const char* header, IMAGE_HDR* record) {
+    if (!record) return true;
+    HdrClass& hdr = *Lib().hdr;
+    if (hdr.ReadHeader(header)) return true;
+    std::memcpy(record, &hdr.Header(), sizeof *record);
+    return false;
+}
+
+ORVIX_API bool Get_Image_Res(const char*, double* x, double* y, int* unit) {
+    const IMAGE_HDR& h = Lib().hdr->Header();
+    if (x) *x = h.XRes;
+    if (y) *y = h.YRes;
+    if (unit) *unit = h.ResUnit;
+    return false;
+}
+
+ORVIX_API double Get_Aspect(const char* header) {
+    IMAGE_HDR record;
+    std::memset(&record, 0, sizeof record);
+    Read_Hdr(header, &record);
+    ClearError();
+    if (record.Height == 0) {
+        Post_Error("Get_Aspect Height =  0");
+        return 0.0;
+    }
+    return static_cast<double>(record.Width) / record.Height;
+}
+
+ORVIX_API const char* Get_FileName_From_HDR(const char* header) {
+    IMAGE_HDR& record = Lib().hdrNameResult;
+    std::memset(&record, 0, sizeof record);
+    if (!header || !*header) return record.FileName;
+    if (Read_Hdr(header, &record)) std::memset(&record, 0, sizeof record);
+    return record.FileName;
+}
+
+}  // extern "C"
