@@ -179,6 +179,20 @@ ORVIX_API extern uint32_t* B_Hist;
 ORVIX_API void Set_Gamma(double gamma, int* table, int count);
 ORVIX_API bool Image_Diff(ImgClass* a, ImgClass* b, ImgClass* out);
 
+// ---- Thumbnails ----------------------------------------------------------
+// Point-samples src into dst at width pixels; height <= 0 keeps the aspect
+// ratio. Always returns false: callers judge by dst's buffer.
+ORVIX_API bool SubsampleLocalImage(ImgClass* src, ImgClass* dst, int width, int height);
+
+// ---- Zoom and crop --------------------------------------------------------
+// Copies the crop rectangle the last zoom settled on; true when it is empty.
+ORVIX_API bool GetCropRect(CRect* out);
+// Empties the crop rectangle and the last-error text.
+ORVIX_API bool Reset_TarnDb(void);
+// Cuts rect out of the image (or header file) name into out, scaled to width
+// pixels keeping the aspect ratio when width differs from rect's.
+ORVIX_API bool GetCropImage(int width, CRect* rect, char* name, ImgClass* out);
+
 }  // extern "C"
 
 // Overloaded exports keep C++ linkage.
@@ -186,5 +200,26 @@ ORVIX_API bool Image_Diff(ImgClass* a, ImgClass* b, ImgClass* out);
 // size (0 for a missing file) when size is not null.
 ORVIX_API bool IsEmptyFile(const char* path);
 ORVIX_API bool IsEmptyFile(const char* path, int64_t* size);
+
+// Thumbnail of an image in memory into thumbnailFile (JPEG for quality 1 to
+// 100, else TIFF); an existing thumbnail file is reused.
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile,
+                              ImgClass* img);
+// Thumbnail of the image a header file describes. Quality 0 switches JPEG
+// thumbnails off for the rest of the process.
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile);
+
+// Zoom around the click (x, y) in a W x H frame by m (> 1 in, <= -1 out),
+// starting from rect (the whole image when empty). The forms differ in their
+// source: the image file name (decoded once into the library's cache, or read
+// a crop at a time), one image in memory, or one image in memory with the
+// result left in out instead of a file. The result is the result file's
+// path (the name given to out), or "" on failure.
+ORVIX_API char* ZoomImageLocal(int x, int y, int W, int H, CRect* rect, double m, int quality,
+                               char* name);
+ORVIX_API char* ZoomImageLocal(int x, int y, int W, int H, CRect* rect, double m, int quality,
+                               ImgClass* in);
+ORVIX_API char* ZoomImageLocal(int x, int y, int W, int H, CRect* rect, double m, int quality,
+                               ImgClass* in, ImgClass* out);
 
 #endif  // ORVIX_0500_H

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "ORVIX_0500.h"
+#include "processing/thumbnail.h"
+#include "processing/zoom.h"
 
 namespace orvix {
 
@@ -35,6 +37,9 @@ struct Library {
     // The last image read whole, kept so that repeated requests on one file
     // decode it once. Made on first use.
     std::unique_ptr<ImgClass> imageCache;
+
+    ThumbnailSettings thumbnails;
+    ZoomState zoom;
 
     // Histogram counters behind R_Hist, G_Hist and B_Hist; made on first use.
     std::unique_ptr<std::array<std::array<uint32_t, 256>, 3>> histograms;

@@ -51,6 +51,10 @@ public:
                             const std::vector<std::string>& markers,
                             const char* who);
 
+    // Reads rect of file into img through the reader of the current header's
+    // type; tiffOption goes to the TIFF rectangle reader.
+    bool GetImgRect(const char* file, const CRect& rect, ImgClass* img, int tiffOption);
+
     // The library's markers of working files that Cleanup deletes.
     static const std::vector<std::string>& WorkingFileMarkers();
 

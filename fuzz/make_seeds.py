@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""Writes small valid files of every format and variant as fuzzing seeds.
+
+Usage: make_seeds.py OUTDIR [ORVIX_TOOL]
+Files come from an independent writer (PIL) and, when the orvix tool is
+given, from the library's own writers.
+"""
+import os
+import subprocess
+import sys
+
+from PIL import Image
+
+out = sys.argv[1]
+tool = sys.argv[2] if len(sys.argv) > 2 else None
+
+
+def target(name):
+    d = os.path.join(out, name)
+    os.makedirs(d, exist_ok=True)
+    return d
+
+
+def picture(mode, size=(13, 7)):
+    img = Image.new("RGB", size)
+    img.putdata([((x * 37) % 256, (y * 71) % 256, (x * y * 13) % 256)
+                 for y in range(size[1]) for x in range(size[0])])
+    return img.convert(mode)
+
+
+every = []  # (path) of every image seed, for the format-blind targets
+
+
+def save(fmt_dir, name, img, **kw):
+    path = os.path.join(target(fmt_dir), name)
+    img.save(path, **kw)
+    every.append(path)
+    return path
+
+
+save("read_pgm", "grey.pgm", picture("L"))
+save("read_ppm", "colour.ppm", picture("RGB"))
+save("read_bmp", "colour24.bmp", picture("RGB"))
+save("read_bmp", "palette8.bmp", picture("P"))
+save("read_bmp", "mono1.bmp", picture("1"))
+save("read_bmp", "grey8.bmp", picture("L"))
+save("read_tga", "colour.tga", picture("RGB"))
+save("read_tga", "colour_rle.tga", picture("RGB"), compression="tga_rle")
+save("read_tga", "rgba.tga", picture("RGBA"))
+save("read_tga", "grey.tga", picture("L"))
+save("read_tga", "palette.tga", picture("P"))
+for comp in ("raw", "tiff_lzw", "packbits", "tiff_adobe_deflate"):
+    save("read_tiff", "rgb_%s.tif" % comp, picture("RGB"), compression=comp)
+    save("read_tiff", "grey_%s.tif" % comp, picture("L"), compression=comp)
+save("read_tiff", "palette.tif", picture("P"))
+save("read_tiff", "mono.tif", picture("1"))
+save("read_tiff", "grey16.tif", picture("I;16"))
+save("read_tiff", "tiled.tif", picture("RGB", (40, 40)), tile=(16, 16))
+save("read_tiff", "cmyk.tif", picture("CMYK"))
+save("read_jpeg", "colour.jpg", picture("RGB"), quality=80)
+save("read_jpeg", "grey.jpg", picture("L"), quality=80)
+save("read_jpeg", "progressive.jpg", picture("RGB"), quality=80, progressive=True)
+save("read_jpeg", "cmyk.jpg", picture("CMYK"), quality=80)
+save("read_jpeg", "dpi.jpg", picture("RGB"), quality=80, dpi=(72, 72))
+
+if tool:
+    src = os.path.join(target("read_ppm"), "colour.ppm")
+    for kind, ext in (("tiff", "tif"), ("jpeg", "jpg"), ("bmp", "bmp"),
+                      ("tga", "tga"), ("pgm", "pgm"), ("ppm", "ppm")):
+        dest = os.path.join(target("read_" + ext.replace("tif", "tiff")
+                                   .replace("jpg", "jpeg")), "ours." + ext)
+        if os.path.exists(dest):
+            os.unlink(dest)
+        subprocess.run([tool, "convert", src, dest, "--type", kind],
+                       check=False, stderr=subprocess.DEVNULL)
+        if os.path.exists(dest):
+            every.append(dest)
+
+# Format-blind targets take every image.
+for name in ("file_type", "thumbnail"):
+    d = target(name)
+    for i, path in enumerate(every):
+        with open(path, "rb") as f:
+            data = f.read()
+        prefix = b"\x10" if name == "thumbnail" else b""
+        with open(os.path.join(d, "%02d" % i), "wb") as f:
+            f.write(prefix + data)
+d = target("header")
+for i, path in enumerate(every):
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(os.path.join(d, "%02d" % i), "wb") as f:
+        f.write(bytes([1, 2, 5, 3, 0, 0, 0, 0]) + data)
+
+# Header files and server information texts.
+hdr = target("read_hdr")
+with open(os.path.join(hdr, "tiff.hdr"), "wb") as f:
+    f.write(b"/img/a.tif\nTIFF\n401\t;WIDTH\n300\t;HEIGHT\n8\t;BITS\n2\t;PHOTOMETRIC\n"
+            b"5\t;COMPRESSION\n1204\t;LINESIZE\n2\t;RES_INCH\n72.500000\t;X_RES\n"
+            b"300.000000\t;Y_RES\n")
+with open(os.path.join(hdr, "pgm.hdr"), "wb") as f:
+    f.write(b"b.pgm\nPGM\n3\t;WIDTH\n2\t;HEIGHT\n16\t;BITS\n1\t;PHOTOMETRIC\n"
+            b"1\t;COMPRESSION\n8\t;LINESIZE\n1\t;RES_NONE\n300.000000\t;X_RES\n"
+            b"300.000000\t;Y_RES\n")
+srv = target("server_info")
+for i, text in enumerate((b"plate_01,localhost:2121,user,secret", b",,,", b"a,,b,",
+                          b"", b"p" * 40 + b",h,u,p")):
+    with open(os.path.join(srv, "%02d" % i), "wb") as f:
+        f.write(text)

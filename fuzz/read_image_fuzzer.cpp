@@ -1,0 +1,26 @@
+// ReadImage on arbitrary bytes. Built once per format (FUZZ_EXT names the
+// scratch file's extension and FUZZ_MAGIC the bytes that route the input to
+// that format's reader), so that one decoder does not drown the others'
+// coverage.
+#include <cstring>
+#include <vector>
+
+#include "fuzz_common.h"
+
+#ifndef FUZZ_EXT
+#error "FUZZ_EXT must name the format"
+#endif
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const char magic[] = FUZZ_MAGIC;
+    const size_t m = sizeof magic - 1;
+    std::vector<uint8_t> input(data, data + size);
+    // Keep the input on this format's reader: replace its first bytes by
+    // the format's signature.
+    if (input.size() < m) input.resize(m);
+    std::memcpy(input.data(), magic, m);
+    const std::string& path = fuzz::ScratchPath(FUZZ_EXT);
+    if (!fuzz::WriteInput(path, input.data(), input.size())) return 0;
+    fuzz::ReadAndTouch(path, size % 2 == 1);
+    return 0;
+}

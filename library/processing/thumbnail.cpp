@@ -1,0 +1,162 @@
+#include "processing/thumbnail.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "codecs/hdr.h"
+#include "codecs/tiff.h"
+#include "image_ops.h"
+#include "library.h"
+#include "utility.h"
+
+namespace orvix {
+
+namespace {
+
+std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+
+// Writes a made thumbnail: JPEG at quality when it is 1 to 100, else TIFF.
+bool WriteThumbnail(ImgClass& thumb, int quality, bool lzw) {
+    if (quality >= 1 && quality <= 100) return WriteJPEG(quality, &thumb);
+    return WriteTIFF(lzw, false, &thumb);
+}
+
+}  // namespace
+
+bool makeLocalThn(const char* headerFileIn, const char* thumbnailName, ImgClass* img) {
+    ClearError();
+    std::string headerFile = Text(headerFileIn);
+    while (!headerFile.empty() && (headerFile.back() == '\r' || headerFile.back() == '\n'))
+        headerFile.pop_back();
+    Library& lib = Lib();
+    HdrClass& hdr = *lib.hdr;
+
+    std::string working = headerFile;
+    Utility::SetExtension(working, "tnl");
+    bool intoImage = false;
+    if (Utility::FileExists(headerFile)) {
+        if (hdr.ReadHeader(headerFile.c_str()))
+            return PostError("makeLocalThn: Open failed on %s", working.c_str());
+        if (thumbnailName) {
+            if (*thumbnailName) working = thumbnailName;
+            // An image with no thumbnail name asks for the thumbnail in memory.
+            else if (img) intoImage = true;
+        }
+    }
+    const IMAGE_HDR& h = hdr.Header();
+    if (h.Type < 0) return PostError("makeLocalThn: Wrong extention - %s\n", headerFile.c_str());
+
+    ImgClass& cache = ImageCache();
+    const bool cached = std::strcmp(cache.ImgStruct.FileName, h.FileName) == 0 &&
+                        cache.ImgStruct.ImgData != nullptr;
+    if (!cached) {
+        cache.FreeData();
+        CopyName(cache.ImgStruct.FileName, h.FileName);
+    }
+    const int width = lib.thumbnails.width;
+
+    if (h.Type == IMG_TYPE_TIFF) {
+        if (intoImage) return lib.tiff->TiffmakeLocalThn(width, h.FileName, img);
+        lib.tiff->TiffmakeLocalThnFile(width, h.FileName, working.c_str());
+        return false;
+    }
+
+    if (!cached && ReadImage(false, &cache)) {
+        // A partial decode is no image; the next request decodes again.
+        cache.FreeData();
+        cache.ImgStruct.FileName[0] = '\0';
+        return PostError("ReadImage failed on %s\n", h.FileName);
+    }
+    ImgClass made;
+    ImgClass& thumb = intoImage ? *img : made;
+    thumb.FreeData();
+    thumb.ImgStruct.Type = cache.ImgStruct.Type;
+    SubsampleLocalImage(&cache, &thumb, width, -1);
+    if (!thumb.ImgStruct.ImgData) return PostError("Make_Local_Tnl::SubsampleLocalImage failed");
+    if (!CopyName(thumb.ImgStruct.FileName, intoImage ? "" : working.c_str()))
+        return PostError("makeLocalThn: thumbnail name too long");
+    thumb.ImgStruct.Samples = cache.ImgStruct.Samples;
+    thumb.ImgStruct.Bits = cache.ImgStruct.Bits;
+    thumb.ImgStruct.XOrigin = thumb.ImgStruct.YOrigin = 0;
+    if (intoImage) return false;
+    if (lib.thumbnails.jpegOn) return WriteJPEG(lib.thumbnails.quality, &thumb);
+    return WriteTIFF(true, false, &thumb);
+}
+
+}  // namespace orvix
+
+using namespace orvix;
+
+extern "C" ORVIX_API bool SubsampleLocalImage(ImgClass* src, ImgClass* dst, int width, int height) {
+    if (!src || !dst || !src->ImgStruct.ImgData || width <= 0) return false;
+    const ImgStruct& s = src->ImgStruct;
+    if (s.Width == 0 || s.Height == 0) return false;
+    const double xStep = static_cast<double>(s.Width) / width;
+    const double yStep = height > 0 ? static_cast<double>(s.Height) / height : xStep;
+    const double rows = std::trunc(s.Height / yStep);
+    if (!(rows >= 1.0) || rows > 0x7FFFFFFF) return false;
+
+    ImgStruct& d = dst->ImgStruct;
+    const uint32_t samples = s.Samples > 0 ? static_cast<uint32_t>(s.Samples) : 1;
+    const uint64_t lineSize = Utility::RoundUp4(uint64_t(width) * samples);
+    if (lineSize > UINT32_MAX) return false;
+    d.Width = static_cast<uint32_t>(width);
+    d.Height = static_cast<uint32_t>(rows);
+    d.Samples = static_cast<int32_t>(samples);
+    d.LineSize = static_cast<uint32_t>(lineSize);
+    d.BgrOrder = s.BgrOrder;
+    if (AllocWithSpare(*dst, 10)) return false;
+
+    const size_t copy = samples == 3 ? 3 : 1;
+    const size_t srcPx = samples;
+    for (uint32_t y = 0; y < d.Height; ++y) {
+        const uint32_t sy = std::min(static_cast<uint32_t>(y * yStep), s.Height - 1);
+        const unsigned char* from = s.ImgData + size_t{sy} * s.LineSize;
+        unsigned char* to = d.ImgData + size_t{y} * d.LineSize;
+        for (uint32_t x = 0; x < d.Width; ++x) {
+            const uint32_t sx = std::min(static_cast<uint32_t>(x * xStep), s.Width - 1);
+            std::memcpy(to + size_t{x} * srcPx, from + size_t{sx} * srcPx, copy);
+        }
+    }
+    return false;
+}
+
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile,
+                              ImgClass* img) {
+    ClearError();
+    Library& lib = Lib();
+    lib.thumbnails.width = size;
+    if (!thumbnailFile || !*thumbnailFile) {
+        if (!img) return true;
+        if (!img->ImgStruct.ImgData) return makeLocalThn(headerFile, "", img);
+    }
+    if (thumbnailFile && Utility::FileExists(thumbnailFile)) return false;
+    if (size < 1) return PostError("Make_Local_Tnl: Size <= 0\n");
+    ImgClass thumb;
+    SubsampleLocalImage(img, &thumb, size, -1);
+    if (!thumb.ImgStruct.ImgData) return PostError("Make_Local_Tnl::SubsampleLocalImage failed");
+    if (!CopyName(thumb.ImgStruct.FileName, thumbnailFile ? thumbnailFile : ""))
+        return PostError("Make_Local_Tnl: thumbnail name too long");
+    return WriteThumbnail(thumb, quality, false);
+}
+
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile) {
+    ClearError();
+    Library& lib = Lib();
+    bool madeFromCache = false;
+    ImgClass& cache = ImageCache();
+    if (cache.ImgStruct.ImgData &&
+        std::strcmp(lib.hdr->Header().FileName, cache.ImgStruct.FileName) == 0) {
+        if (Make_Local_Tnl(quality, size, headerFile, thumbnailFile, &cache)) return true;
+        madeFromCache = true;
+    }
+    lib.thumbnails.width = size;
+    if (size <= 0) return PostError("Make_Local_Tnl: Size <= 0\n");
+    lib.thumbnails.quality = quality;
+    if (quality == 0) lib.thumbnails.jpegOn = false;
+    // The thumbnail made from the cached image is the one asked for; making
+    // it again from the file would only repeat the work.
+    if (madeFromCache) return false;
+    return makeLocalThn(headerFile, thumbnailFile, nullptr);
+}
