@@ -136,6 +136,13 @@ TEST(FindFile, FollowsNoSymbolicLinksAndSkipsDeviceFolders) {
     if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
     char hidden[] = "/dev/shm/orvix_hidden_XXXXXX";
     if (!mkdtemp(hidden)) GTEST_SKIP() << "/dev/shm is not writable";
+    struct Remove {
+        fs::path p;
+        ~Remove() {
+            std::error_code ec;
+            fs::remove_all(p, ec);
+        }
+    } removeHidden{hidden};
     const std::string name = UniqueName("orvix_linked_");
     WriteText((fs::path(hidden) / name).string(), "x");
     ShallowTree tree;
@@ -143,7 +150,6 @@ TEST(FindFile, FollowsNoSymbolicLinksAndSkipsDeviceFolders) {
     ASSERT_TRUE(fs::exists(tree.root() / "link" / name));
 
     EXPECT_STREQ(Find_File(name.c_str()), "");
-    fs::remove_all(hidden);
 }
 
 TEST(FindFile, AnEmptyNameFindsNothing) {
