@@ -68,10 +68,18 @@ bool ListFolder(const std::string& folder,
         if (name == "." || name == "..") continue;
         DirEntry entry;
         entry.name = name;
-        struct stat st;
-        if (lstat((base + name).c_str(), &st) == 0) {
-            entry.isSymlink = S_ISLNK(st.st_mode);
-            entry.isDirectory = S_ISDIR(st.st_mode);
+        // The entry's kind usually comes with the listing; ask the file
+        // system only when it does not, so that walking large trees stays
+        // cheap.
+        if (e->d_type != DT_UNKNOWN) {
+            entry.isSymlink = e->d_type == DT_LNK;
+            entry.isDirectory = e->d_type == DT_DIR;
+        } else {
+            struct stat st;
+            if (lstat((base + name).c_str(), &st) == 0) {
+                entry.isSymlink = S_ISLNK(st.st_mode);
+                entry.isDirectory = S_ISDIR(st.st_mode);
+            }
         }
         if (!visit(entry)) break;
     }

@@ -108,12 +108,16 @@ bool CopyRectFromFile(const char* who, const char* file, int left, int top, int 
     if (!out) return PostError("%s Img = NULL", who);
     if (!file || !*file) return PostError("%s No File", who);
     ImgClass whole;
-    std::snprintf(whole.ImgStruct.FileName, sizeof whole.ImgStruct.FileName, "%s", file);
+    if (!CopyName(whole.ImgStruct.FileName, file))
+        return PostError("%s file name longer than %d characters", who, ORVIX_MAX_PATH - 1);
     if (ReadImage(false, &whole)) return PostError("%s ReadImage(..) FAILED", who);
+    // Lines below the image's last line come back zero; columns outside its
+    // lines cannot be read.
     const CRect rect{left, top, right, bottom};
-    if (!RectInsideImage(rect, whole)) return PostError("%s rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image",
-                                                     who, left, top, right, bottom,
-                                                     whole.ImgStruct.Width, whole.ImgStruct.Height);
+    if (rect.IsRectEmpty() || left < 0 || top < 0 ||
+        int64_t{right} > int64_t{whole.ImgStruct.Width})
+        return PostError("%s rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image", who, left,
+                         top, right, bottom, whole.ImgStruct.Width, whole.ImgStruct.Height);
     if (CopyRectangle(rect, whole, *out, 2)) return PostError("%s ImgData = NULL", who);
     return false;
 }
@@ -149,7 +153,9 @@ bool PgmClass::ReadPGM(ImgClass* img) {
     // The pixels are the last bytes of the file, whatever the header's length.
     std::fseek(f, static_cast<long>(fileSize - int64_t(lineBytes) * s.Height), SEEK_SET);
     s.LineSize = Utility::RoundUp4(static_cast<uint32_t>(lineBytes));
-    if (AllocWithSpare(*img, 2)) return true;
+    if (AllocWithSpare(*img, 2))
+        return PostError("PgmClass::ReadPGM: no memory for the %u x %u pixels of %s", s.Width,
+                         s.Height, s.FileName);
 
     Progress progress(ReadProgress(), static_cast<int>(s.Height));
     progress.Start();
@@ -195,9 +201,12 @@ bool PpmClass::ReadPPM(ImgClass* img) {
     s.Bits = 8;
     const size_t lineBytes = size_t{s.Width} * 3 * b;
     s.LineSize = Utility::RoundUp4(static_cast<uint32_t>(lineBytes));
-    if (AllocWithSpare(*img, 2)) return true;
+    if (AllocWithSpare(*img, 2))
+        return PostError("PpmClass::ReadPPM: no memory for the %u x %u pixels of %s", s.Width,
+                         s.Height, s.FileName);
 
-    const unsigned maxVal = static_cast<unsigned>(h.maxVal);
+    // Kept in 64 bits: a maximum beyond 32 bits must not wrap to 0 and divide by it.
+    const uint64_t maxVal = static_cast<uint64_t>(h.maxVal);
     Progress progress(ReadProgress(), static_cast<int>(s.Height));
     progress.Start();
     for (uint32_t i = 0; i < s.Height; ++i) {
@@ -206,7 +215,7 @@ bool PpmClass::ReadPPM(ImgClass* img) {
         if (b == 2) {
             for (uint32_t j = 0; j < 3 * s.Width; ++j) {
                 const unsigned v = line[2 * j] | (unsigned(line[2 * j + 1]) << 8);
-                line[j] = static_cast<unsigned char>(uint64_t(v & maxVal) * 255 / maxVal);
+                line[j] = static_cast<unsigned char>((v & maxVal) * 255 / maxVal);
             }
         }
         progress.Line(static_cast<int>(i));

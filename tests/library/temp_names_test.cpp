@@ -1,0 +1,211 @@
+// Temporary folder, working-file names and the clean-up of working files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "library.h"
+#include "support/test_support.h"
+#include "utility.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Keeps the process-wide temporary folder and TMPDIR as they were.
+class TempFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = orvix::Lib().tempPath;
+        if (const char* t = std::getenv("TMPDIR")) tmpdir_ = t;
+        Post_Error("");
+    }
+    void TearDown() override {
+        orvix::Lib().tempPath = saved_;
+        if (tmpdir_) setenv("TMPDIR", tmpdir_->c_str(), 1);
+        else unsetenv("TMPDIR");
+        Post_Error("");
+    }
+
+private:
+    std::string saved_;
+    std::optional<std::string> tmpdir_;
+};
+
+using TempPath = TempFolderTest;
+
+TEST_F(TempPath, ComesFromTmpdirOrTmpWithTrailingSeparator) {
+    orvix::Lib().tempPath.clear();
+    setenv("TMPDIR", "/var/orvix-scratch", 1);
+    EXPECT_STREQ(Get_Temp_Path(), "/var/orvix-scratch/");
+    EXPECT_STREQ(Get_Last_Error(), "");
+
+    // Once known, the folder stays until it is set again.
+    setenv("TMPDIR", "/elsewhere", 1);
+    EXPECT_STREQ(Get_Temp_Path(), "/var/orvix-scratch/");
+
+    orvix::Lib().tempPath.clear();
+    unsetenv("TMPDIR");
+    EXPECT_STREQ(Get_Temp_Path(), "/tmp/");
+    orvix::Lib().tempPath.clear();
+    setenv("TMPDIR", "/already/ends/", 1);
+    EXPECT_STREQ(Get_Temp_Path(), "/already/ends/");
+}
+
+TEST_F(TempPath, SetAddsOneSeparatorWhenMissing) {
+    Set_Temp_Path("/data/work");
+    EXPECT_STREQ(Get_Temp_Path(), "/data/work/");
+    Set_Temp_Path("/data/work/");
+    EXPECT_STREQ(Get_Temp_Path(), "/data/work/");
+    // A Windows-style folder keeps its own separator and gains none.
+    Set_Temp_Path("C:\\tmp\\");
+    EXPECT_STREQ(Get_Temp_Path(), "C:\\tmp\\");
+    Set_Temp_Path("C:\\tmp");
+    EXPECT_STREQ(Get_Temp_Path(), "C:\\tmp/");
+}
+
+TEST_F(TempPath, FolderTooLongIsRefusedWithMessage) {
+    Set_Temp_Path("/data/work");
+    const std::string huge = "/" + std::string(ORVIX_MAX_PATH + 100, 'd');
+    Set_Temp_Path(huge.c_str());
+    EXPECT_STRNE(Get_Last_Error(), "");
+    EXPECT_STREQ(Get_Temp_Path(), "/data/work/");
+}
+
+using TempName = TempFolderTest;
+
+TEST_F(TempName, FolderPlusBaseNameWithExtensionReplaced) {
+    Set_Temp_Path("/data/tmp");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/pics/a.tif", "hdr"), "/data/tmp/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/pics/a.tif", ""), "/data/tmp/a.tif");
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "/data/tmp/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", ""), "/data/tmp/a.tif");
+    EXPECT_STREQ(MakeTemp_FileName("a.tif", "tnl"), "/data/tmp/a.tnl");
+    // Only the last extension is replaced.
+    EXPECT_STREQ(MakeTemp_FileName("/p/x.y.tif", "hdr"), "/data/tmp/x.y.hdr");
+    // A leading "*" of the name is dropped.
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\*a.tif", "hdr"), "/data/tmp/a.hdr");
+    // The result buffer is overwritten by the next call only.
+    const char* first = MakeTemp_FileName("/p/one.tif", "hdr");
+    EXPECT_STREQ(first, "/data/tmp/one.hdr");
+
+    Set_Temp_Path("C:\\tmp");
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "C:\\tmp/a.hdr");
+    Set_Temp_Path("C:\\tmp\\");
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "C:\\tmp\\a.hdr");
+}
+
+TEST_F(TempName, DotInAFolderNameIsNotAnExtension) {
+    Set_Temp_Path("/data/t.mp");
+    EXPECT_STREQ(MakeTemp_FileName("/pics.d/raw", "hdr"), "/data/t.mp/raw.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/pics.d/raw", ""), "/data/t.mp/raw");
+}
+
+TEST_F(TempName, CropFolderIsKeptWithEitherSeparator) {
+    Set_Temp_Path("/data/tmp");
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\crop\\a.tif", "hdr"), "/data/tmp/crop/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/a.tif", "hdr"), "/data/tmp/crop/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/a.tif", ""), "/data/tmp/crop/a.tif");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u\\crop/a.tif", "hdr"), "/data/tmp/crop/a.hdr");
+    // The first crop folder counts.
+    EXPECT_STREQ(MakeTemp_FileName("/x/crop/crop/a.tif", "hdr"), "/data/tmp/crop/crop/a.hdr");
+    // Only a folder named exactly "crop" counts.
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/cropped/a.tif", "hdr"), "/data/tmp/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/mycrop/a.tif", "hdr"), "/data/tmp/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop.tif", "hdr"), "/data/tmp/crop.hdr");
+}
+
+TEST(BaseName, SplitsAtEitherSeparator) {
+    using orvix::Utility;
+    EXPECT_EQ(Utility::BaseName(""), "");
+    EXPECT_EQ(Utility::BaseName("a.tif"), "a.tif");
+    EXPECT_EQ(Utility::BaseName("/x/y/a.tif"), "a.tif");
+    EXPECT_EQ(Utility::BaseName("C:\\x\\y\\a.tif"), "a.tif");
+    EXPECT_EQ(Utility::BaseName("C:\\x/y\\a.tif"), "a.tif");
+    EXPECT_EQ(Utility::BaseName("*a.tif"), "a.tif");
+    EXPECT_EQ(Utility::BaseName("D:\\a\\crop\\x.jpg"), "crop/x.jpg");
+}
+
+TEST(SetExtension, CutsAtTheLastDotOfTheName) {
+    using orvix::Utility;
+    std::string p = "/a/b.c.tif";
+    Utility::SetExtension(p, "hdr");
+    EXPECT_EQ(p, "/a/b.c.hdr");
+    p = "/a.d/b";
+    Utility::SetExtension(p, "hdr");
+    EXPECT_EQ(p, "/a.d/b.hdr");
+    p = "C:\\a.d\\b";
+    Utility::SetExtension(p, "hdr");
+    EXPECT_EQ(p, "C:\\a.d\\b.hdr");
+    p = "name";
+    Utility::SetExtension(p, "tnl");
+    EXPECT_EQ(p, "name.tnl");
+}
+
+using CleanupTest = TempFolderTest;
+
+std::set<std::string> Names(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+TEST_F(CleanupTest, DeletesFilesWhoseNameContainsAMarker) {
+    TempDir dir;
+    const std::vector<std::string> doomed = {"a.str", "a.cmd", "a.hd1", "a.sc0", "a.sc1",
+                                             "a.map", "a.xmp", "a.sc0.bak", "x.map.tif",
+                                             ".str"};
+    const std::vector<std::string> kept = {"a.hdr", "a.tnl", "a.tn0", "a.HD1", "a.STR",
+                                           "a.tif", "astr", "a_cmd"};
+    for (const auto& n : doomed) WriteText(dir.File(n), "x");
+    for (const auto& n : kept) WriteText(dir.File(n), "x");
+    fs::create_directory(dir.path() / "sub.cmd");  // folders are not working files
+    WriteText((dir.path() / "sub.cmd" / "inner.cmd").string(), "x");
+
+    const fs::path cwd = fs::current_path();
+    Cleanup((dir.path().string() + "/").c_str());
+    EXPECT_EQ(fs::current_path(), cwd);  // the host's working folder is left alone
+
+    std::set<std::string> expected(kept.begin(), kept.end());
+    expected.insert("sub.cmd");
+    EXPECT_EQ(Names(dir.path()), expected);
+    EXPECT_TRUE(fs::exists(dir.path() / "sub.cmd" / "inner.cmd"));
+}
+
+TEST_F(CleanupTest, FolderWithoutTrailingSeparatorStillWorks) {
+    TempDir dir;
+    WriteText(dir.File("b.sc1"), "x");
+    WriteText(dir.File("b.hdr"), "x");
+    Cleanup(dir.path().string().c_str());
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"b.hdr"});
+}
+
+TEST_F(CleanupTest, EmptyFolderMeansTheTemporaryFolder) {
+    TempDir dir;
+    WriteText(dir.File("c.str"), "x");
+    WriteText(dir.File("c.hdr"), "x");
+    Set_Temp_Path(dir.path().string().c_str());
+    Cleanup("");
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"c.hdr"});
+    WriteText(dir.File("d.map"), "x");
+    Cleanup(nullptr);
+    EXPECT_EQ(Names(dir.path()), std::set<std::string>{"c.hdr"});
+}
+
+TEST_F(CleanupTest, MissingFolderIsReported) {
+    TempDir dir;
+    const fs::path cwd = fs::current_path();
+    Post_Error("");
+    Cleanup((dir.path() / "nowhere/").string().c_str());
+    EXPECT_NE(std::string(Get_Last_Error()).find("Tarn_FTP::RemoveTmpFiles: Cannot open Local Tmp directory"),
+              std::string::npos);
+    EXPECT_EQ(fs::current_path(), cwd);
+}
+
+}  // namespace
