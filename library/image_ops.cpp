@@ -15,7 +15,10 @@ bool RectInsideImage(const CRect& rect, const ImgClass& img) {
 bool AllocWithSpare(ImgClass& img, uint32_t spare) {
     ImgStruct& s = img.ImgStruct;
     const uint32_t height = s.Height;
-    if (height > UINT32_MAX - spare) return true;
+    if (height > UINT32_MAX - spare) {
+        img.FreeData();
+        return true;
+    }
     s.Height = height + spare;
     img.AllocData();
     s.Height = height;

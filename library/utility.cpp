@@ -42,6 +42,8 @@ std::string Utility::BaseName(const std::string& path) {
         base = "crop";
         base += os::kSeparator;
         base += path.substr(crop + 6);
+        for (char& c : base)
+            if (os::IsSeparator(c)) c = os::kSeparator;
     } else {
         const size_t sep = LastSeparator(path);
         base = sep == std::string::npos ? path : path.substr(sep + 1);

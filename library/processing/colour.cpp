@@ -1,5 +1,6 @@
 // Colour operations: byte order, YCC, grey, single planes, histogram, gamma
 // and difference.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -91,6 +92,8 @@ ORVIX_API bool GetSingleColor(ImgClass* in, ImgClass* out, int color) {
     if (!s.ImgData) return PostError("GetSingleColor:: In->ImgData = NULL");
     if (s.Samples < 3 && color != 0)
         return PostError("GetSingleColor:: Can't Get %d color out of B/W image", color);
+    // The output's new buffer would release the input's pixels first.
+    if (in == out) return PostError("GetSingleColor:: In and Out are the same image");
     ImgStruct& o = out->ImgStruct;
     o.Width = s.Width;
     o.Height = s.Height;
@@ -143,8 +146,12 @@ ORVIX_API void Set_Gamma(double gamma, int* table, int count) {
         return;
     }
     const double top = count - 1;
-    for (int i = 0; i < count; ++i)
-        table[i] = static_cast<int>(top * std::pow(i / top, 1.0 / gamma) + 0.5);
+    for (int i = 0; i < count; ++i) {
+        // A gamma of 0 or below gives powers outside [0, 1]; keep the table
+        // inside its range rather than converting infinities.
+        const double v = top * std::pow(i / top, 1.0 / gamma) + 0.5;
+        table[i] = static_cast<int>(std::isfinite(v) ? std::clamp(v, 0.0, top) : (i ? top : 0.0));
+    }
 }
 
 ORVIX_API bool Image_Diff(ImgClass* a, ImgClass* b, ImgClass* out) {

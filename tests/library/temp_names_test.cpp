@@ -130,6 +130,8 @@ TEST(BaseName, SplitsAtEitherSeparator) {
     EXPECT_EQ(Utility::BaseName("C:\\x/y\\a.tif"), "a.tif");
     EXPECT_EQ(Utility::BaseName("*a.tif"), "a.tif");
     EXPECT_EQ(Utility::BaseName("D:\\a\\crop\\x.jpg"), "crop/x.jpg");
+    // Folders below the crop folder are written with this system's separator.
+    EXPECT_EQ(Utility::BaseName("D:\\a\\crop\\sub\\x.jpg"), "crop/sub/x.jpg");
 }
 
 TEST(SetExtension, CutsAtTheLastDotOfTheName) {

@@ -393,3 +393,20 @@ TEST_F(ColourTest, DifferenceOfIncomparableImages) {
 }
 
 }  // namespace
+
+TEST_F(ColourTest, SingleColourIntoItselfAndGammaBelowZeroStaySafe) {
+    ImgClass img;
+    MakeImage(img, 4, 2, 3);
+    EXPECT_TRUE(GetSingleColor(&img, &img, 1));
+    EXPECT_NE(img.ImgStruct.ImgData, nullptr);  // the input keeps its pixels
+    EXPECT_NE(std::string(Get_Last_Error()).find("same image"), std::string::npos);
+
+    for (double gamma : {0.0, -1.0, -2.5}) {
+        std::array<int, 16> table{};
+        Set_Gamma(gamma, table.data(), 16);
+        for (int v : table) {
+            EXPECT_GE(v, 0);
+            EXPECT_LE(v, 15);
+        }
+    }
+}
