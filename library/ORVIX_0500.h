@@ -193,6 +193,18 @@ ORVIX_API bool Reset_TarnDb(void);
 // pixels keeping the aspect ratio when width differs from rect's.
 ORVIX_API bool GetCropImage(int width, CRect* rect, char* name, ImgClass* out);
 
+// ---- Image server command files ------------------------------------------
+// Uploads the command file at path into the server's "./Commands/" folder.
+ORVIX_API bool PlaceCommand(char* path);
+// Asks the server for a zoom of the image (or header file) name around the
+// click, as ZoomImageLocal computes it. Returns the name of the result file
+// the server will make, or "".
+ORVIX_API char* ZoomImageRemote(int x, int y, int W, int H, CRect* rect, double m, int quality,
+                                char* name);
+// Asks the server for rect of the image, W pixels wide keeping the aspect
+// ratio. Returns the result file's name, or "".
+ORVIX_API char* GetCropImageRemote(int W, CRect* rect, char* name, int quality);
+
 }  // extern "C"
 
 // Overloaded exports keep C++ linkage.

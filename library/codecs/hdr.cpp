@@ -1,10 +1,13 @@
 #include "codecs/hdr.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "codecs/pnm.h"
 #include "image_ops.h"
 #include "library.h"
 #include "utility.h"
@@ -160,6 +163,37 @@ bool HdrClass::MakeHeader(const char* imagePath) {
     case IMG_TYPE_TARGA: return ProcHdrTARGA(imagePath);
     default: return true;
     }
+}
+
+// Both portable-map makers: the same header grammar, skipping comment lines
+// and lines that begin with white space before the dimensions.
+static bool MakePnmHeader(IMAGE_HDR& h, const char* path, char kind, const char* who,
+                          const char* what) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PostError("HdrClass::%s: Open on %s Failed\n", who, path);
+    PnmHeader pnm;
+    const bool ok = ReadPnmMagic(f, kind) && ReadPnmHeader(f, true, pnm) == PnmHeaderResult::Ok &&
+                    pnm.width > 0 && pnm.height > 0 && pnm.width <= 0x7FFFFFFF &&
+                    pnm.height <= 0x7FFFFFFF;
+    std::fclose(f);
+    if (!ok) return PostError("HdrClass::%s: %s is Not a %s File\n", who, path, what);
+    CopyName(h.FileName, path);
+    h.Type = kind == '6' ? IMG_TYPE_PPM : IMG_TYPE_PGM;
+    h.Width = static_cast<int32_t>(pnm.width);
+    h.Height = static_cast<int32_t>(pnm.height);
+    h.Samples = kind == '6' ? 3 : 1;
+    h.MaxVal = static_cast<int32_t>(std::min<long>(pnm.maxVal, INT32_MAX));
+    h.Bits = pnm.maxVal > 255 ? 16 : 8;
+    h.Compression = 1;
+    return false;
+}
+
+bool HdrClass::ProcHdrPPM(const char* path) {
+    return MakePnmHeader(m_Hdr, path, '6', "ProcHdrPPM", "PPM");
+}
+
+bool HdrClass::ProcHdrPGM(const char* path) {
+    return MakePnmHeader(m_Hdr, path, '5', "ProcHdrPGM", "PGM");
 }
 
 }  // namespace orvix

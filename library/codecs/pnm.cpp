@@ -29,38 +29,20 @@ bool StartsWithSpace(const std::string& line) {
     return !line.empty() && std::isspace(static_cast<unsigned char>(line[0]));
 }
 
-struct PnmHeader {
-    long width = 0;
-    long height = 0;
-    long maxVal = 0;
-};
-
-// Reads the header lines after the magic line. skipBlank also skips lines
-// that begin with white space (the grey-map reader does, the pixel-map reader
-// does not). Returns false after posting a message.
+// Reads the header lines after the magic line and posts the reader's
+// message when the size is missing. Returns false after posting.
 bool ReadDimensionsAndMax(FILE* f, const char* who, const char* path, bool skipBlank,
                           PnmHeader& h) {
-    std::string line;
-    bool got = false;
-    while (ReadHeaderLine(f, line)) {
-        if (IsComment(line) || (skipBlank && StartsWithSpace(line))) continue;
-        got = true;
+    switch (ReadPnmHeader(f, skipBlank, h)) {
+    case PnmHeaderResult::NoWidth:
+        PostError("%s: Can't determine Image Width of %s", who, path);
+        return false;
+    case PnmHeaderResult::NoHeight:
+        PostError("%s: Can't determine Image Height of %s", who, path);
+        return false;
+    case PnmHeaderResult::Ok:
         break;
     }
-    Utility& util = *Lib().utility;
-    util.Tokenize(got ? line : std::string(), " ");
-    const std::string w = util.Token(0);
-    if (w.empty()) return PostError("%s: Can't determine Image Width of %s", who, path), false;
-    h.width = std::atol(w.c_str());
-    const std::string ht = util.Token(1);
-    if (ht.empty()) return PostError("%s: Can't determine Image Height of %s", who, path), false;
-    h.height = std::atol(ht.c_str());
-    while (ReadHeaderLine(f, line)) {
-        if (IsComment(line)) continue;
-        h.maxVal = std::atol(line.c_str());
-        return true;
-    }
-    h.maxVal = 0;
     return true;
 }
 
@@ -123,6 +105,37 @@ bool CopyRectFromFile(const char* who, const char* file, int left, int top, int 
 }
 
 }  // namespace
+
+bool ReadPnmMagic(FILE* f, char kind) {
+    std::string magic;
+    return ReadHeaderLine(f, magic) && magic.size() >= 2 && (magic[0] == 'P' || magic[0] == 'p') &&
+           magic[1] == kind;
+}
+
+PnmHeaderResult ReadPnmHeader(FILE* f, bool skipBlank, PnmHeader& h) {
+    std::string line;
+    bool got = false;
+    while (ReadHeaderLine(f, line)) {
+        if (IsComment(line) || (skipBlank && StartsWithSpace(line))) continue;
+        got = true;
+        break;
+    }
+    Utility& util = *Lib().utility;
+    util.Tokenize(got ? line : std::string(), " ");
+    const std::string w = util.Token(0);
+    if (w.empty()) return PnmHeaderResult::NoWidth;
+    h.width = std::atol(w.c_str());
+    const std::string ht = util.Token(1);
+    if (ht.empty()) return PnmHeaderResult::NoHeight;
+    h.height = std::atol(ht.c_str());
+    h.maxVal = 0;
+    while (ReadHeaderLine(f, line)) {
+        if (IsComment(line)) continue;
+        h.maxVal = std::atoll(line.c_str());
+        break;
+    }
+    return PnmHeaderResult::Ok;
+}
 
 bool PgmClass::ReadPGM(ImgClass* img) {
     if (!img) return true;

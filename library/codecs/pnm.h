@@ -1,9 +1,28 @@
 // Binary portable grey maps ("P5") and pixel maps ("P6").
 #pragma once
 
+#include <cstdio>
+
 #include "ORVIX_0500.h"
 
 namespace orvix {
+
+// What the header lines after the magic line declare.
+struct PnmHeader {
+    long width = 0;
+    long height = 0;
+    long maxVal = 0;
+};
+
+enum class PnmHeaderResult { Ok, NoWidth, NoHeight };
+
+// True when the next line is the magic "P<kind>" or "p<kind>".
+bool ReadPnmMagic(FILE* f, char kind);
+
+// Reads the dimension line (skipping comment lines, and with skipBlank lines
+// that begin with white space) and the maximum-value line after it. Header
+// lines hold at most 254 characters; the dimension line is split at spaces.
+PnmHeaderResult ReadPnmHeader(FILE* f, bool skipBlank, PnmHeader& h);
 
 class PgmClass {
 public:

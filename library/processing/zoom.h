@@ -18,7 +18,9 @@ struct ZoomState {
     std::string twoImageSource;
     std::string remoteZoomSource;
     std::string remoteCropSource;
-    std::string remoteHeader;  // header file of the remote image in use
+    // Header files of the images the remote zoom and crop work on.
+    std::string remoteZoomHeader;
+    std::string remoteCropHeader;
     // Command and result files the last command made.
     std::string commandFile;
     std::string resultFile;

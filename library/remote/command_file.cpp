@@ -57,8 +57,8 @@ bool GenerateLocalCmd(const CRect& crop, int W, int H, int quality) {
     ClearError();
     Library& lib = Lib();
     const Tarn_FTP& ftp = *lib.ftp;
-    const std::string command =
-        std::string(Get_Temp_Path()) + ftp.Plate() + "_" + ftp.User() + "_" + HexTime() + "_Plom.cmd";
+    const std::string command = std::string(Get_Temp_Path()) + ftp.Plate() + "_" +
+                                std::string(ftp.User()) + "_" + HexTime() + "_Plom.cmd";
     const std::string result = ResultName(command);
     if (WriteCommand(command, lib.hdr->Header().FileName, crop, W, H, quality, result, Order::Local))
         return PostError("Tarn_FTP::GenerateLocalCmd: ComFile = NULL");
@@ -71,7 +71,8 @@ bool GenerateRemoteCmd(const std::string& headerFile, const CRect& crop, int W, 
                        int quality) {
     Library& lib = Lib();
     const Tarn_FTP& ftp = *lib.ftp;
-    const std::string name = ftp.Plate() + "_" + ftp.User() + "_" + HexTime() + "a_Plom.cmd";
+    const std::string name =
+        std::string(ftp.Plate()) + "_" + ftp.User() + "_" + HexTime() + "a_Plom.cmd";
     const std::string command = MakeTemp_FileName(name.c_str(), "cmd");
     const std::string result = ResultName(command);
     if (WriteCommand(command, ImageNamePart(headerFile), crop, W, H, quality, result, Order::Remote))
