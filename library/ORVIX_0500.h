@@ -205,6 +205,28 @@ ORVIX_API char* ZoomImageRemote(int x, int y, int W, int H, CRect* rect, double 
 // ratio. Returns the result file's name, or "".
 ORVIX_API char* GetCropImageRemote(int W, CRect* rect, char* name, int quality);
 
+// ---- Remote image server -------------------------------------------------
+// The server information is four comma-separated fields: plate, host (with
+// an optional ":port"), user and password. Put_Server replaces the fields
+// that are present and not empty; an empty text clears all four. Fields
+// longer than 31, 127, 31 and 127 characters are refused, as is a fifth
+// field. A changed server is used from the next opening on.
+ORVIX_API bool Put_Server(const char* info);
+// "host,user,password", each "NONE" when empty.
+ORVIX_API const char* Get_Server(void);
+// Logs in to the server; the connection then serves every remote call until
+// Close_Inet.
+ORVIX_API bool OPen_Inet(void);
+ORVIX_API bool Close_Inet(void);
+// Downloads remote (relative to the server's current folder) to local, in
+// 10 x seconds attempts 100 ms apart; fails without connecting when local
+// already exists.
+ORVIX_API bool Get_Remote_File(const char* remote, const char* local, int seconds);
+// Copies the names in the remote folder, those beginning with "." left out,
+// to out + k * stride (each cut to stride - 1 characters and terminated),
+// at most max of them. The table is not terminated: clear it beforehand.
+ORVIX_API bool GetRemoteDir(const char* folder, char* out, int stride, int max);
+
 }  // extern "C"
 
 // Overloaded exports keep C++ linkage.

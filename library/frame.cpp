@@ -6,6 +6,7 @@
 
 #include "library.h"
 #include "os.h"
+#include "remote/tarn_ftp.h"
 #include "utility.h"
 
 using namespace orvix;
@@ -49,10 +50,7 @@ ORVIX_API const char* MakeTemp_FileName(const char* file, const char* ext) {
     return lib.tempNameResult.c_str();
 }
 
-ORVIX_API void Cleanup(const char* folder) {
-    Lib().utility->DeleteWorkingFiles(Text(folder), Utility::WorkingFileMarkers(),
-                                      "Tarn_FTP::RemoveTmpFiles");
-}
+ORVIX_API void Cleanup(const char* folder) { Lib().ftp->RemoveTmpFiles(Text(folder), ""); }
 
 ORVIX_API const char* Find_File(const char* name) {
     Library& lib = Lib();

@@ -4,6 +4,7 @@
 
 #include "codecs/hdr.h"
 #include "codecs/pnm.h"
+#include "remote/tarn_ftp.h"
 #include "utility.h"
 
 namespace orvix {
@@ -34,9 +35,15 @@ Library::Library()
       utility(std::make_unique<Utility>()),
       hdr(std::make_unique<HdrClass>()),
       pgm(std::make_unique<PgmClass>()),
-      ppm(std::make_unique<PpmClass>()) {}
+      ppm(std::make_unique<PpmClass>()),
+      ftp(std::make_unique<Tarn_FTP>()) {}
 
 Library::~Library() {
+    // The remote session ends with the library, and its working files go.
+    if (ftp) {
+        Close_Inet();
+        ftp->RemoveTmpFiles("", "");
+    }
     R_Hist = G_Hist = B_Hist = nullptr;
 }
 

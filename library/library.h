@@ -18,6 +18,7 @@ class Utility;
 class HdrClass;
 class PgmClass;
 class PpmClass;
+class Tarn_FTP;
 
 struct Library {
     Library();
@@ -33,6 +34,7 @@ struct Library {
     std::unique_ptr<HdrClass> hdr;  // holds the current header
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
+    std::unique_ptr<Tarn_FTP> ftp;  // the remote server client
 
     // The last image read whole, kept so that repeated requests on one file
     // decode it once. Made on first use.

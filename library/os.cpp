@@ -1,10 +1,12 @@
 #include "os.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -88,6 +90,18 @@ bool ListFolder(const std::string& folder,
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* f = fdopen(fd, "wb");
+    if (!f) close(fd);
+    return f;
+}
 
 void SleepMilliseconds(int ms) {
     struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -41,6 +42,11 @@ bool ListFolder(const std::string& folder,
                 const std::function<bool(const DirEntry&)>& visit);
 
 bool RemoveFile(const std::string& path);
+// Replaces to with from in one step (same file system).
+bool RenameFile(const std::string& from, const std::string& to);
+// Creates path for binary writing only when nothing exists there yet; null
+// otherwise. The file gets the usual permissions (0666 less the umask).
+std::FILE* CreateNewFile(const std::string& path);
 void SleepMilliseconds(int ms);
 int64_t SecondsSince1970();
 

@@ -10,6 +10,7 @@
 #include "codecs/pnm.h"
 #include "image_ops.h"
 #include "library.h"
+#include "remote/tarn_ftp.h"
 #include "utility.h"
 
 namespace orvix {
@@ -227,6 +228,19 @@ ORVIX_API bool Read_Hdr(const char* header, IMAGE_HDR* record) {
     if (hdr.ReadHeader(header)) return true;
     std::memcpy(record, &hdr.Header(), sizeof *record);
     return false;
+}
+
+ORVIX_API bool Get_Image_Dimension(const char* header, int* width, int* height) {
+    ClearError();
+    int w = 0, h = 0;
+    const bool failed = Lib().ftp->ReadHeader(header, &w, &h);
+    if (failed) {
+        Post_Error("\nGet_Image_Dimension::ReadHeader( HdrFile, &X, &Y) returned true");
+        w = h = 0;
+    }
+    if (width) *width = w;
+    if (height) *height = h;
+    return failed;
 }
 
 ORVIX_API bool Get_Image_Res(const char*, double* x, double* y, int* unit) {
