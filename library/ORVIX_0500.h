@@ -160,6 +160,13 @@ ORVIX_API const char* Get_FileName_From_HDR(const char* header);
 // Reads img->ImgStruct.FileName into img, whose buffer must be empty. With
 // swap, colour JPEG, PPM and TIFF images come back in B,G,R order.
 ORVIX_API bool ReadImage(bool swap, ImgClass* img);
+// Reads rect of file into img through the reader of the current header's
+// type: make or read the file's header first.
+ORVIX_API bool GetImageRectangle(const char* file, CRect rect, ImgClass* img);
+// Reads input and writes it as output in the format of type (an IMG_TYPE_*
+// code; quality is the JPEG quality). A named output that exists is never
+// overwritten; without an output a bitmap is written beside the input.
+ORVIX_API bool Convert_Image(const char* input, const char* output, int type, int quality);
 
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "image_ops.h"
 #include "library.h"
@@ -65,19 +66,38 @@ bool CheckDeclaredSize(const PnmHeader& h, int samples, int bytesPerSample,
     return true;
 }
 
-bool WritePnm(ImgClass* img, const char* magic, uint32_t samplesWritten) {
+// Writes the image with the file's samples per pixel: a grey image written
+// as a pixel map repeats each sample three times, a colour image written as
+// a grey map is converted with the grey formula, so that the file always
+// holds what its header declares.
+bool WritePnm(ImgClass* img, const char* magic, uint32_t fileSamples) {
     if (!img || !img->ImgStruct.ImgData) return true;
     ImgStruct& s = img->ImgStruct;
+    const uint32_t samples = static_cast<uint32_t>(s.Samples > 0 ? s.Samples : 1);
+    if (samples != 1 && samples != 3)
+        return PostError("%s writer: images of %u samples are not written", magic, samples);
     FILE* f = std::fopen(s.FileName, "wb");
     if (!f) return true;
     std::fprintf(f, "%s\n%u %u\n%d\n", magic, s.Width, s.Height, 255);
     Progress progress(WriteProgress(), static_cast<int>(s.Height));
     progress.Start();
-    const size_t lineBytes = size_t{s.Width} * samplesWritten;
+    const size_t lineBytes = size_t{s.Width} * fileSamples;
+    std::vector<unsigned char> converted(samples == fileSamples ? 0 : lineBytes);
     bool failed = false;
     for (uint32_t i = 0; i < s.Height; ++i) {
-        if (std::fwrite(s.ImgData + size_t{i} * s.LineSize, 1, lineBytes, f) != lineBytes)
-            failed = true;
+        const unsigned char* line = s.ImgData + size_t{i} * s.LineSize;
+        if (!converted.empty()) {
+            for (uint32_t j = 0; j < s.Width; ++j) {
+                if (fileSamples == 3) {
+                    converted[3 * j] = converted[3 * j + 1] = converted[3 * j + 2] = line[j];
+                } else {
+                    const unsigned char* p = line + 3 * size_t{j};
+                    converted[j] = static_cast<unsigned char>(0.33 * p[0] + 0.5 * p[1] + 0.17 * p[2]);
+                }
+            }
+            line = converted.data();
+        }
+        if (std::fwrite(line, 1, lineBytes, f) != lineBytes) failed = true;
         progress.Line(static_cast<int>(i));
     }
     if (std::fclose(f) != 0) failed = true;
@@ -242,7 +262,7 @@ bool PgmClass::WritePGM(ImgClass* img) { return WritePnm(img, "P5", 1); }
 
 bool PpmClass::WritePPM(ImgClass* img) {
     if (img && img->ImgStruct.BgrOrder) Swap_RGB(img);
-    return WritePnm(img, "P6", img ? static_cast<uint32_t>(img->ImgStruct.Samples) : 0);
+    return WritePnm(img, "P6", 3);
 }
 
 bool PgmClass::GetPGMImgRect(const char* file, int left, int top, int right, int bottom,
