@@ -148,6 +148,12 @@ ORVIX_API void SetRW_Progress(ProgressFn read, ProgressFn write);
 // swap, colour JPEG, PPM and TIFF images come back in B,G,R order.
 ORVIX_API bool ReadImage(bool swap, ImgClass* img);
 
+// ---- JPEG writer ---------------------------------------------------------
+// Encodes img into its FileName as a JFIF file at quality (libjpeg's 0..100
+// scale, more counts as 100; baseline), with its resolution as the JFIF
+// density. B,G,R pixels are converted to R,G,B in place first and stay so.
+ORVIX_API bool WriteJPEG(int quality, ImgClass* img);
+
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);

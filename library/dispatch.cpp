@@ -1,4 +1,5 @@
 // Reading any supported file by its type code.
+#include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "library.h"
 
@@ -12,6 +13,10 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
     Library& lib = Lib();
     bool failed = true;
     switch (Get_File_Type(s.FileName)) {
+    case IMG_TYPE_JPEG:
+        failed = lib.jpg->ReadJPEGtoMem(img);
+        if (!failed && swap) Swap_RGB(img);
+        break;
     case IMG_TYPE_PPM:
         failed = lib.ppm->ReadPPM(img);
         if (!failed && swap) Swap_RGB(img);

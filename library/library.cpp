@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "codecs/hdr.h"
+#include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "utility.h"
 
@@ -34,7 +35,8 @@ Library::Library()
       utility(std::make_unique<Utility>()),
       hdr(std::make_unique<HdrClass>()),
       pgm(std::make_unique<PgmClass>()),
-      ppm(std::make_unique<PpmClass>()) {}
+      ppm(std::make_unique<PpmClass>()),
+      jpg(std::make_unique<JPGClass>()) {}
 
 Library::~Library() {
     R_Hist = G_Hist = B_Hist = nullptr;

@@ -14,6 +14,7 @@ namespace orvix {
 
 class Utility;
 class HdrClass;
+class JPGClass;
 class PgmClass;
 class PpmClass;
 
@@ -31,6 +32,7 @@ struct Library {
     std::unique_ptr<HdrClass> hdr;  // holds the current header
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
+    std::unique_ptr<JPGClass> jpg;
 
     // The last image read whole, kept so that repeated requests on one file
     // decode it once. Made on first use.
