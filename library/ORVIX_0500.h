@@ -168,6 +168,12 @@ ORVIX_API bool GetImageRectangle(const char* file, CRect rect, ImgClass* img);
 // overwritten; without an output a bitmap is written beside the input.
 ORVIX_API bool Convert_Image(const char* input, const char* output, int type, int quality);
 
+// ---- JPEG writer ---------------------------------------------------------
+// Encodes img into its FileName as a JFIF file at quality (libjpeg's 0..100
+// scale, more counts as 100; baseline), with its resolution as the JFIF
+// density. B,G,R pixels are converted to R,G,B in place first and stay so.
+ORVIX_API bool WriteJPEG(int quality, ImgClass* img);
+
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "codecs/hdr.h"
+#include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "remote/tarn_ftp.h"
 #include "utility.h"
@@ -36,6 +37,7 @@ Library::Library()
       hdr(std::make_unique<HdrClass>()),
       pgm(std::make_unique<PgmClass>()),
       ppm(std::make_unique<PpmClass>()),
+      jpg(std::make_unique<JPGClass>()),
       ftp(std::make_unique<Tarn_FTP>()) {}
 
 Library::~Library() {

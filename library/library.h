@@ -16,6 +16,7 @@ namespace orvix {
 
 class Utility;
 class HdrClass;
+class JPGClass;
 class PgmClass;
 class PpmClass;
 class Tarn_FTP;
@@ -34,6 +35,7 @@ struct Library {
     std::unique_ptr<HdrClass> hdr;  // holds the current header
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
+    std::unique_ptr<JPGClass> jpg;
     std::unique_ptr<Tarn_FTP> ftp;  // the remote server client
 
     // The last image read whole, kept so that repeated requests on one file

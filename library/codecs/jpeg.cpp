@@ -1,0 +1,353 @@
+#include "codecs/jpeg.h"
+
+#include <strings.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+#include "image_ops.h"
+#include "library.h"
+#include "progress.h"
+#include "utility.h"
+
+// libjpeg reports a fatal error by calling error_exit, which must not return.
+// Ours jumps back to the operation with longjmp. A longjmp skips destructors,
+// so the frames it can cross (the one that calls setjmp and everything that
+// calls into libjpeg below it) are kept free of objects that have them: the
+// libjpeg work lives in the plain functions of this file, and the member
+// functions only open and close files around them.
+
+namespace orvix {
+
+namespace {
+
+struct JpegErrors {
+    jpeg_error_mgr pub;  // first, so libjpeg's pointer to it is ours too
+    jmp_buf jump;
+};
+
+// libjpeg's words go to the last-error text, where callers look, and never
+// to the console.
+void PostLibjpegMessage(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    text[JMSG_LENGTH_MAX - 1] = '\0';
+    PostError("%s", text);
+}
+
+// Warnings (corrupt data libjpeg steps over, a truncated scan) keep the
+// operation going; the first of them is posted so a caller can tell the user.
+// Trace messages are dropped.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    jpeg_error_mgr* err = cinfo->err;
+    if (level >= 0) return;
+    if (err->num_warnings == 0) (*err->output_message)(cinfo);
+    err->num_warnings++;
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    (*cinfo->err->output_message)(cinfo);
+    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
+}
+
+jpeg_error_mgr* SetupErrors(JpegErrors& errors) {
+    jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = ErrorExit;
+    errors.pub.emit_message = EmitMessage;
+    errors.pub.output_message = PostLibjpegMessage;
+    return &errors.pub;
+}
+
+// Samples per pixel the decoder delivers for the header just read, or 0
+// when the colour layout is one it does not handle.
+int DeliveredSamples(const jpeg_decompress_struct& cinfo) {
+    switch (cinfo.out_color_space) {
+    case JCS_GRAYSCALE:
+        return 1;
+    case JCS_RGB:
+        return 3;
+    case JCS_CMYK:
+        // Adobe writes CMYK (and YCCK, which libjpeg turns into CMYK) with
+        // every sample inverted and says so in its APP14 marker. Without
+        // that marker the sense of the samples is unknown.
+        return cinfo.saw_Adobe_marker ? 3 : 0;
+    default:
+        return 0;
+    }
+}
+
+// Inverted CMYK (255 = no ink) to R,G,B: each colour is what its ink and the
+// black ink leave of full intensity.
+void InvertedCmykToRgb(const JSAMPLE* src, unsigned char* dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+        const unsigned k = src[3];
+        dst[0] = static_cast<unsigned char>((src[0] * k + 127u) / 255u);
+        dst[1] = static_cast<unsigned char>((src[1] * k + 127u) / 255u);
+        dst[2] = static_cast<unsigned char>((src[2] * k + 127u) / 255u);
+    }
+}
+
+// Colour pixels never come out pure black: (0,0,0) becomes (1,1,1).
+void LiftBlack(unsigned char* line, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, line += 3)
+        if (line[0] == 0 && line[1] == 0 && line[2] == 0) line[0] = line[1] = line[2] = 1;
+}
+
+// The decoding steps after the decompressor exists. A libjpeg error leaves
+// through ErrorExit's longjmp; other failures return true with a message.
+bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
+    ImgStruct& s = img->ImgStruct;
+    jpeg_read_header(cinfo, TRUE);
+    cinfo->dither_mode = JDITHER_NONE;
+
+    const int samples = DeliveredSamples(*cinfo);
+    if (samples == 0) {
+        if (cinfo->out_color_space == JCS_CMYK)
+            return PostError("JPGClass::ReadJPEGtoMem() %s: CMYK without an Adobe marker is "
+                             "not supported", s.FileName);
+        return PostError("JPGClass::ReadJPEGtoMem() %s: %d colour components are not "
+                         "supported", s.FileName, cinfo->num_components);
+    }
+    const bool cmyk = cinfo->out_color_space == JCS_CMYK;
+
+    // Sizes come from the file: the line size must fit its 32-bit field.
+    const uint64_t lineSize = Utility::RoundUp4(uint64_t{cinfo->image_width} * uint64_t(samples));
+    if (cinfo->image_width == 0 || cinfo->image_height == 0 || lineSize > UINT32_MAX ||
+        cinfo->image_height > UINT32_MAX - 4u)
+        return PostError("JPGClass::ReadJPEGtoMem() %s: invalid image size %u x %u", s.FileName,
+                         cinfo->image_width, cinfo->image_height);
+
+    s.Width = cinfo->image_width;
+    s.Height = cinfo->image_height;
+    s.Samples = samples;
+    s.ResUnit = cinfo->density_unit + 1;
+    s.Resolution = cinfo->X_density;
+    s.Bits = cinfo->data_precision;
+    s.LineSize = static_cast<uint32_t>(lineSize);
+    if (AllocWithSpare(*img, 4))
+        return PostError("JPGClass::ReadJPEGtoMem() %s: no memory for %u x %u pixels",
+                         s.FileName, s.Width, s.Height);
+
+    jpeg_start_decompress(cinfo);
+    s.BgrOrder = 0;
+    const uint32_t width = cinfo->output_width;
+    const uint32_t height = cinfo->output_height < s.Height ? cinfo->output_height : s.Height;
+    const JDIMENSION rowSamples = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
+    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                 JPOOL_IMAGE, rowSamples, 1);
+    Progress progress(ReadProgress(), static_cast<int>(s.Height));
+    for (uint32_t i = 0; i < height; ++i) {
+        jpeg_read_scanlines(cinfo, row, 1);
+        unsigned char* dst = s.ImgData + size_t{i} * s.LineSize;
+        if (cmyk) {
+            InvertedCmykToRgb(row[0], dst, width);
+            LiftBlack(dst, width);
+        } else if (samples == 3) {
+            std::memcpy(dst, row[0], size_t{width} * 3);
+            LiftBlack(dst, width);
+        } else {
+            std::memcpy(dst, row[0], size_t{width} * static_cast<size_t>(samples));
+        }
+        progress.Line(static_cast<int>(i));
+    }
+    progress.Report(static_cast<int>(s.Height), static_cast<int>(s.Height));
+    s.Bits = cinfo->data_precision;
+    s.Samples = samples;
+    jpeg_finish_decompress(cinfo);
+    return false;
+}
+
+// The jump target of a decode. Holds nothing but libjpeg's plain structs.
+bool DecodeFile(FILE* file, ImgClass* img) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    JpegErrors errors;
+    cinfo.err = SetupErrors(errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    const bool failed = DecodeSteps(&cinfo, img);
+    jpeg_destroy_decompress(&cinfo);
+    return failed;
+}
+
+bool HeaderSteps(jpeg_decompress_struct* cinfo, const char* path, JpegHeaderInfo* info) {
+    if (jpeg_read_header(cinfo, FALSE) != JPEG_HEADER_OK)
+        return PostError("JPGClass: %s holds no image", path);
+    info->width = cinfo->image_width;
+    info->height = cinfo->image_height;
+    info->components = cinfo->num_components;
+    info->precision = cinfo->data_precision;
+    info->samples = DeliveredSamples(*cinfo);
+    return false;
+}
+
+bool ReadHeaderFrom(FILE* file, const char* path, JpegHeaderInfo* info) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    JpegErrors errors;
+    cinfo.err = SetupErrors(errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    const bool failed = HeaderSteps(&cinfo, path, info);
+    jpeg_destroy_decompress(&cinfo);
+    return failed;
+}
+
+// JFIF densities are 16-bit and must not be 0.
+UINT16 Density(double resolution) {
+    const double d = std::trunc(resolution);
+    if (!(d >= 1.0)) return 1;
+    if (d > 65535.0) return 65535;
+    return static_cast<UINT16>(d);
+}
+
+bool EncodeSteps(jpeg_compress_struct* cinfo, ImgClass* img, int quality) {
+    ImgStruct& s = img->ImgStruct;
+    cinfo->image_width = s.Width;
+    cinfo->image_height = s.Height;
+    if (s.Samples == 3) {
+        cinfo->input_components = 3;
+        cinfo->in_color_space = JCS_RGB;
+    } else {
+        cinfo->input_components = 1;
+        cinfo->in_color_space = JCS_GRAYSCALE;
+    }
+    jpeg_set_defaults(cinfo);
+    // Library units 1 none, 2 inch, 3 centimetre are JFIF's 0, 1 and 2.
+    if (s.ResUnit >= 1 && s.ResUnit <= 3) {
+        cinfo->density_unit = static_cast<UINT8>(s.ResUnit - 1);
+        cinfo->X_density = cinfo->Y_density = Density(s.Resolution);
+    }
+    jpeg_set_quality(cinfo, quality, TRUE);
+    jpeg_start_compress(cinfo, TRUE);
+    if (s.BgrOrder && s.Samples == 3) Swap_RGB(img);
+
+    Progress progress(WriteProgress(), static_cast<int>(s.Height), 0.1,
+                      Progress::Rule::PastThreshold);
+    for (uint32_t i = 0; i < s.Height; ++i) {
+        JSAMPROW row = s.ImgData + size_t{i} * s.LineSize;
+        jpeg_write_scanlines(cinfo, &row, 1);
+        progress.Line(static_cast<int>(i + 1));
+    }
+    jpeg_finish_compress(cinfo);
+    return false;
+}
+
+bool EncodeFile(FILE* file, ImgClass* img, int quality) {
+    jpeg_compress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    JpegErrors errors;
+    cinfo.err = SetupErrors(errors);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return true;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    const bool failed = EncodeSteps(&cinfo, img, quality);
+    jpeg_destroy_compress(&cinfo);
+    return failed;
+}
+
+}  // namespace
+
+bool ReadJpegHeader(const char* path, JpegHeaderInfo& info) {
+    info = JpegHeaderInfo{};
+    if (!path || !*path) return true;
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return true;
+    info.opened = true;
+    const bool failed = ReadHeaderFrom(f, path, &info);
+    std::fclose(f);
+    return failed;
+}
+
+bool JPGClass::ReadJPEGtoMem(ImgClass* img) {
+    if (!img) return PostError("JPGClass::ReadJPEGtoMem: EXIT 1 Imag is NULL");
+    ImgStruct& s = img->ImgStruct;
+    FILE* f = std::fopen(s.FileName, "rb");
+    if (!f) return PostError("JPGClass::ReadJPEGtoMem() %s Open Failed", s.FileName);
+    const bool failed = DecodeFile(f, img);
+    std::fclose(f);
+    if (failed) return true;
+    s.Type = IMG_TYPE_JPEG;
+    return false;
+}
+
+bool JPGClass::GetJPGImgRect(const char* file, int left, int top, int right, int bottom,
+                             ImgClass* out) {
+    ClearError();
+    if (!out) return PostError("EXIT BAD:\tJPGClass::GetJPGImgRect(..) Img = NULL");
+    if (!file || !*file) return PostError("EXIT BAD:\tJPGClass::GetJPGImgRect(..) No File");
+
+    ImgClass& cache = ImageCache();
+    ImgStruct& c = cache.ImgStruct;
+    if (strcasecmp(c.FileName, file) != 0 || !c.ImgData) {
+        cache.FreeData();
+        if (!CopyName(c.FileName, file)) {
+            c.FileName[0] = '\0';
+            return PostError("JPGClass::GetJPGImgRect(..) file name too long");
+        }
+        if (ReadJPEGtoMem(&cache)) {
+            cache.FreeData();
+            c.FileName[0] = '\0';
+            return PostError("JPGClass::GetJPGImgRect(..) ReadJPEGtoMem(..) FAILED");
+        }
+    }
+
+    const CRect rect{left, top, right, bottom};
+    if (!RectInsideImage(rect, cache))
+        return PostError("JPGClass::GetJPGImgRect(..) rectangle (%d,%d)-(%d,%d) is empty or "
+                         "lies outside the %ux%u image %s",
+                         left, top, right, bottom, c.Width, c.Height, file);
+    if (CopyRectangle(rect, cache, *out, 0, true))
+        return PostError("JPGClass::GetJPGImgRect(..) ImgData = NULL");
+    out->ImgStruct.BgrOrder = c.BgrOrder;
+    return false;
+}
+
+bool JPGClass::WriteJPEG(int quality, ImgClass* img) {
+    if (!img) return PostError("JPGClass::WriteJPEG: Image is NULL");
+    ImgStruct& s = img->ImgStruct;
+    // Refused before the file is made: what libjpeg would read past a line
+    // or mistake for 8-bit samples.
+    if (!s.ImgData) return PostError("JPGClass::WriteJPEG() %s: the image holds no pixels", s.FileName);
+    if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
+        return PostError("JPGClass::WriteJPEG() %s: %d samples of %d bits can't be written",
+                         s.FileName, s.Samples, s.Bits);
+    if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples))
+        return PostError("JPGClass::WriteJPEG() %s: line size %u too small for %u pixels",
+                         s.FileName, s.LineSize, s.Width);
+    if (quality > 100) quality = 100;
+
+    FILE* f = std::fopen(s.FileName, "wb");
+    if (!f) return PostError("JPGClass::WriteJPEG() %s Open Failed", s.FileName);
+    bool failed = EncodeFile(f, img, quality);
+    if (std::fclose(f) != 0 && !failed)
+        failed = PostError("JPGClass::WriteJPEG() %s Close Failed", s.FileName);
+    if (failed) return true;
+    s.Type = IMG_TYPE_JPEG;
+    return false;
+}
+
+}  // namespace orvix
+
+extern "C" {
+
+ORVIX_API bool WriteJPEG(int quality, ImgClass* img) {
+    return orvix::Lib().jpg->WriteJPEG(quality, img);
+}
+
+}  // extern "C"
