@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "image_ops.h"
 #include "library.h"
@@ -186,6 +187,22 @@ static bool MakePnmHeader(IMAGE_HDR& h, const char* path, char kind, const char*
     h.MaxVal = static_cast<int32_t>(std::min<long>(pnm.maxVal, INT32_MAX));
     h.Bits = pnm.maxVal > 255 ? 16 : 8;
     h.Compression = 1;
+    return false;
+}
+
+bool HdrClass::ProcHdrJpg(const char* path) {
+    JpegHeaderInfo info;
+    if (ReadJpegHeader(path, info))
+        return PostError("HdrClass::ProcHdrJpg: %s Read Open Failed\n", path);
+    m_Hdr.Type = IMG_TYPE_JPEG;
+    m_Hdr.Width = static_cast<int32_t>(info.width);
+    m_Hdr.Height = static_cast<int32_t>(info.height);
+    // The samples the reader delivers: CMYK files are read as colour.
+    m_Hdr.Samples = static_cast<int16_t>(info.samples > 0 ? info.samples : info.components);
+    m_Hdr.Bits = static_cast<int16_t>(info.precision);
+    m_Hdr.Compression = 1;
+    m_Hdr.LineSize = static_cast<int32_t>(
+        Utility::RoundUp4(uint64_t(info.width) * static_cast<uint64_t>(m_Hdr.Samples)));
     return false;
 }
 

@@ -8,6 +8,7 @@
 #include "codecs/tiff.h"
 #include "image_ops.h"
 #include "library.h"
+#include "progress.h"
 #include "utility.h"
 
 namespace orvix {
@@ -58,8 +59,8 @@ bool makeLocalThn(const char* headerFileIn, const char* thumbnailName, ImgClass*
 
     if (h.Type == IMG_TYPE_TIFF) {
         if (intoImage) return lib.tiff->TiffmakeLocalThn(width, h.FileName, img);
-        lib.tiff->TiffmakeLocalThnFile(width, h.FileName, working.c_str());
-        return false;
+        // The writer's failure is the thumbnail's failure.
+        return lib.tiff->TiffmakeLocalThnFile(width, h.FileName, working.c_str());
     }
 
     if (!cached && ReadImage(false, &cache)) {
@@ -82,6 +83,127 @@ bool makeLocalThn(const char* headerFileIn, const char* thumbnailName, ImgClass*
     if (intoImage) return false;
     if (lib.thumbnails.jpegOn) return WriteJPEG(lib.thumbnails.quality, &thumb);
     return WriteTIFF(true, false, &thumb);
+}
+
+namespace {
+
+// Reads the rows of the open TIFF that a thumbnail of thumbWidth pixels
+// needs into work: only the selected rows are converted, in file order.
+// False with a message (when who is given) on failure.
+bool ReadSelectedRows(TIFFClass& tiff, int thumbWidth, ImgClass& work, const char* who) {
+    const TiffDescription& d = tiff.Description();
+    const double x = static_cast<double>(d.imageWidth) / thumbWidth;
+    uint32_t n = static_cast<uint32_t>(std::trunc(d.imageLength / x));
+    ImgStruct& w = work.ImgStruct;
+    w.Width = d.imageWidth;
+    w.Height = n;
+    w.Samples = d.samples;
+    const uint64_t lineSize = Utility::RoundUp4(uint64_t(d.imageWidth) * static_cast<uint64_t>(d.samples));
+    if (n == 0 || lineSize > UINT32_MAX) {
+        if (who) PostError("%s: no rows to sample", who);
+        return false;
+    }
+    w.LineSize = static_cast<uint32_t>(lineSize);
+    if (AllocWithSpare(work, 2)) {
+        if (who) PostError("%s: no memory for %u rows", who, n);
+        return false;
+    }
+    Progress progress(ReadProgress(), static_cast<int>(n));
+    if (d.compression == 1) {
+        // Stored rows can be read in any order: take row trunc(x * i).
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t row = static_cast<uint32_t>(x * i);
+            if (row >= d.imageLength) {
+                w.Height = i;
+                break;
+            }
+            if (tiff.GetLine(&work, row, i, 0, d.imageWidth)) {
+                if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
+                return false;
+            }
+            progress.Line(static_cast<int>(i));
+        }
+    } else {
+        // Compressed rows decode in order: work row k comes from the first
+        // file row whose target is k.
+        int64_t previous = -1;
+        for (uint32_t r = 0; r < d.imageLength; ++r) {
+            const int64_t target = static_cast<int64_t>(r / x);
+            if (target == previous) continue;
+            previous = target;
+            if (target >= n) break;
+            if (tiff.GetLine(&work, r, static_cast<uint32_t>(target), 0, d.imageWidth)) {
+                if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
+                return false;
+            }
+            progress.Line(static_cast<int>(target));
+        }
+    }
+    return w.Height > 0;
+}
+
+// The whole image, for files the row reader cannot serve (enlargements,
+// colour models it does not convert).
+bool ReadWhole(TIFFClass& tiff, const char* file, ImgClass& work) {
+    if (!CopyName(work.ImgStruct.FileName, file)) return false;
+    return tiff.ReadTIFFtoMem(false, &work) != nullptr;
+}
+
+// Fills work with the rows a thumbnail of width pixels needs. rows becomes
+// the height to sample work to: its own height when only the needed rows
+// were read, -1 (keep the aspect) when the whole image was.
+bool SampleSource(TIFFClass& tiff, int width, const char* file, ImgClass& work, const char* who,
+                  int& rows) {
+    rows = -1;
+    TiffDescription d;
+    if (tiff.DescribeFile(file, d)) {
+        if (who) PostError("%s(%s)(..) FAILED OpenTiffFile(%s) failed", who, file, file);
+        return false;
+    }
+    const double x = static_cast<double>(d.imageWidth) / width;
+    const bool enlarging = d.imageLength < std::trunc(d.imageLength / x);
+    if (enlarging || d.zul || d.photometric > 3 || d.samples == 0) return ReadWhole(tiff, file, work);
+    if (!tiff.OpenTiffFile(file)) {
+        if (who) PostError("%s(%s)(..) FAILED OpenTiffFile(%s) failed", who, file, file);
+        return false;
+    }
+    const bool ok = ReadSelectedRows(tiff, width, work, who);
+    tiff.CloseTiff();
+    rows = static_cast<int>(work.ImgStruct.Height);
+    return ok;
+}
+
+}  // namespace
+
+bool TIFFClass::TiffmakeLocalThn(int size, const char* file, ImgClass* thumb) {
+    const char* who = "TIFFClass::TiffmakeLocalThn";
+    if (!thumb) return PostError("TIFFClass::TiffmakeLocalThn Thn is NULL");
+    if (size < 1) return PostError("Make_Local_Tnl: Size <= 0\n");
+    Lib().thumbnails.width = size;
+    ImgClass work;
+    int rows = -1;
+    if (!SampleSource(*this, size, file, work, who, rows)) return true;
+    thumb->FreeData();
+    SubsampleLocalImage(&work, thumb, size, rows);
+    thumb->ImgStruct.BgrOrder = 0;
+    if (!thumb->ImgStruct.ImgData) return PostError("Make_Local_Tnl::SubsampleLocalImage failed");
+    return false;
+}
+
+bool TIFFClass::TiffmakeLocalThnFile(int size, const char* file, const char* thumbName) {
+    if (size < 1) return true;
+    ImgClass work;
+    int rows = -1;
+    if (!SampleSource(*this, size, file, work, nullptr, rows)) return true;
+    ImgClass out;
+    SubsampleLocalImage(&work, &out, size, rows);
+    if (!out.ImgStruct.ImgData) return true;
+    std::string name = thumbName && *thumbName ? thumbName : file;
+    if (!(thumbName && *thumbName)) Utility::SetExtension(name, "tnl");
+    if (!CopyName(out.ImgStruct.FileName, name.c_str())) return true;
+    const int quality = Lib().thumbnails.quality;
+    if (quality != 0) return WriteJPEG(quality, &out);
+    return WriteTIFF(false, false, &out);
 }
 
 }  // namespace orvix
