@@ -1,5 +1,6 @@
 // Reading any supported file by its type code.
 #include "codecs/pnm.h"
+#include "codecs/tiff.h"
 #include "library.h"
 
 using namespace orvix;
@@ -12,6 +13,11 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
     Library& lib = Lib();
     bool failed = true;
     switch (Get_File_Type(s.FileName)) {
+    case IMG_TYPE_TIFF:
+    case IMG_TYPE_ZUL:
+        // The TIFF reader swaps itself and answers with the buffer.
+        failed = lib.tiff->ReadTIFFtoMem(swap, img) == nullptr;
+        break;
     case IMG_TYPE_PPM:
         failed = lib.ppm->ReadPPM(img);
         if (!failed && swap) Swap_RGB(img);

@@ -4,6 +4,7 @@
 
 #include "codecs/hdr.h"
 #include "codecs/pnm.h"
+#include "codecs/tiff.h"
 #include "utility.h"
 
 namespace orvix {
@@ -34,7 +35,8 @@ Library::Library()
       utility(std::make_unique<Utility>()),
       hdr(std::make_unique<HdrClass>()),
       pgm(std::make_unique<PgmClass>()),
-      ppm(std::make_unique<PpmClass>()) {}
+      ppm(std::make_unique<PpmClass>()),
+      tiff(std::make_unique<TIFFClass>()) {}
 
 Library::~Library() {
     R_Hist = G_Hist = B_Hist = nullptr;

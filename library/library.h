@@ -16,6 +16,7 @@ class Utility;
 class HdrClass;
 class PgmClass;
 class PpmClass;
+class TIFFClass;
 
 struct Library {
     Library();
@@ -31,6 +32,7 @@ struct Library {
     std::unique_ptr<HdrClass> hdr;  // holds the current header
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
+    std::unique_ptr<TIFFClass> tiff;  // holds the one open TIFF handle
 
     // The last image read whole, kept so that repeated requests on one file
     // decode it once. Made on first use.
