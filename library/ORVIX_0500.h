@@ -178,6 +178,15 @@ ORVIX_API bool WriteJPEG(int quality, ImgClass* img);
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);
 
+// ---- TIFF writers --------------------------------------------------------
+// Write img to its FileName; lzw asks for LZW compression (PackBits for 1-bit
+// grey), bgr says the colour samples are in B,G,R order. The caller's pixels
+// are left as they were.
+ORVIX_API bool WriteTIFF(bool lzw, bool bgr, ImgClass* img);
+// The same, after setting img's Planar flag: a colour image is stored as
+// three stacked grey YCC planes marked "ABCD" (image type 5).
+ORVIX_API bool WriteZUL_TIFF(bool lzw, bool bgr, ImgClass* img);
+
 // ---- Geometric and colour operations -------------------------------------
 ORVIX_API bool Rotate_Image(ImgClass* img, int code);
 ORVIX_API bool Swap_RGB(ImgClass* img);

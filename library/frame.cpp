@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "codecs/tiff.h"
 #include "library.h"
 #include "os.h"
 #include "remote/tarn_ftp.h"
@@ -75,8 +76,12 @@ ORVIX_API int Get_File_Type(const char* path) {
     case 0:
         return n >= 2 && head[1] == 0 ? IMG_TYPE_TARGA : IMG_TYPE_UNKNOWN;
     case 'I':
-    case 'M':
-        return IMG_TYPE_TIFF;
+    case 'M': {
+        // The TIFF codec decides; a file it refuses has no type.
+        TiffDescription desc;
+        if (Lib().tiff->DescribeFile(path, desc)) return IMG_TYPE_UNKNOWN;
+        return desc.zul ? IMG_TYPE_ZUL : IMG_TYPE_TIFF;
+    }
     case 0xFF:
         return n >= 3 && head[1] == 0xD8 && head[2] == 0xFF ? IMG_TYPE_JPEG : IMG_TYPE_UNKNOWN;
     case 'P':

@@ -5,6 +5,7 @@
 #include "codecs/hdr.h"
 #include "codecs/jpeg.h"
 #include "codecs/pnm.h"
+#include "codecs/tiff.h"
 #include "remote/tarn_ftp.h"
 #include "utility.h"
 
@@ -38,6 +39,7 @@ Library::Library()
       pgm(std::make_unique<PgmClass>()),
       ppm(std::make_unique<PpmClass>()),
       jpg(std::make_unique<JPGClass>()),
+      tiff(std::make_unique<TIFFClass>()),
       ftp(std::make_unique<Tarn_FTP>()) {}
 
 Library::~Library() {

@@ -20,6 +20,7 @@ class JPGClass;
 class PgmClass;
 class PpmClass;
 class Tarn_FTP;
+class TIFFClass;
 
 struct Library {
     Library();
@@ -36,6 +37,7 @@ struct Library {
     std::unique_ptr<PgmClass> pgm;
     std::unique_ptr<PpmClass> ppm;
     std::unique_ptr<JPGClass> jpg;
+    std::unique_ptr<TIFFClass> tiff;  // holds the one open TIFF handle
     std::unique_ptr<Tarn_FTP> ftp;  // the remote server client
 
     // The last image read whole, kept so that repeated requests on one file
