@@ -22,7 +22,7 @@ namespace {
 bool LooksLikeTarga(const char* path) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
-    TargaClass::Header header;
+    TargaHeader header;
     const bool valid = !TargaClass::CheckHeader(f, header);
     std::fclose(f);
     return valid;

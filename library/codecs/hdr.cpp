@@ -7,8 +7,11 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/bmp.h"
 #include "codecs/jpeg.h"
 #include "codecs/pnm.h"
+#include "codecs/targa.h"
+#include "codecs/tiff.h"
 #include "image_ops.h"
 #include "library.h"
 #include "remote/tarn_ftp.h"
@@ -190,6 +193,49 @@ static bool MakePnmHeader(IMAGE_HDR& h, const char* path, char kind, const char*
     return false;
 }
 
+// Both TIFF makers: the file's own tags through the codec's open, which is
+// also what tells the planar variant apart.
+static bool DescribeTiff(const char* path, TiffDescription& d) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PostError("HdrClass::ProcHdrTiff: %s Read Open Failed\n", path);
+    unsigned char head[2] = {0, 0};
+    const size_t n = std::fread(head, 1, 2, f);
+    std::fclose(f);
+    if (n < 2 || (head[1] != 'I' && head[1] != 'M')) return true;
+    if (Lib().tiff->DescribeFile(path, d))
+        return PostError("HdrClass::ProcHdrTiff: %s Read Open Failed\n", path);
+    return false;
+}
+
+bool HdrClass::ProcHdrTiff(const char* path) {
+    TiffDescription d;
+    if (DescribeTiff(path, d)) return true;
+    m_Hdr.Type = IMG_TYPE_TIFF;
+    m_Hdr.Width = static_cast<int32_t>(d.imageWidth);
+    m_Hdr.Height = static_cast<int32_t>(d.storedLength);
+    m_Hdr.Bits = static_cast<int16_t>(d.bitsPerSample & 0xFF);
+    m_Hdr.Compression = static_cast<int16_t>(d.compression & 0xFF);
+    // The samples the reader delivers: palette, CMYK and other colour
+    // models are read as colour.
+    m_Hdr.Samples = static_cast<int16_t>(d.samples > 0 ? d.samples
+                                         : ((d.photometric & 0xFF) == 2 || (d.photometric & 0xFF) == 3) ? 3 : 1);
+    m_Hdr.LineSize = static_cast<int32_t>(std::min<uint64_t>(d.scanlineSize, INT32_MAX));
+    m_Hdr.ResUnit = static_cast<int16_t>(d.resolutionUnit);
+    m_Hdr.XRes = d.xResolution;
+    m_Hdr.YRes = d.yResolution;
+    return false;
+}
+
+bool HdrClass::ProcHdrZUL(const char* path) {
+    if (ProcHdrTiff(path)) return true;
+    m_Hdr.Type = IMG_TYPE_ZUL;
+    m_Hdr.Samples = 3;
+    m_Hdr.Height /= 3;  // the three planes are stacked
+    m_Hdr.LineSize = static_cast<int32_t>(
+        std::min<uint64_t>(Utility::RoundUp4(uint64_t(m_Hdr.Width) * 3), INT32_MAX));
+    return false;
+}
+
 bool HdrClass::ProcHdrJpg(const char* path) {
     JpegHeaderInfo info;
     if (ReadJpegHeader(path, info))
@@ -203,6 +249,57 @@ bool HdrClass::ProcHdrJpg(const char* path) {
     m_Hdr.Compression = 1;
     m_Hdr.LineSize = static_cast<int32_t>(
         Utility::RoundUp4(uint64_t(info.width) * static_cast<uint64_t>(m_Hdr.Samples)));
+    return false;
+}
+
+bool HdrClass::ProcHdrBMP(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PostError("HdrClass::ProcHdrBMP: %s Open for Read Failed\n", path);
+    BmpHeaders b;
+    const bool shortFile = ReadBmpHeaders(f, b);
+    std::fclose(f);
+    if (shortFile) return PostError("HdrClass::ProcHdrBMP: %s Open for Read Failed\n", path);
+    m_Hdr.Type = IMG_TYPE_BMP;
+    m_Hdr.Width = b.width;
+    // Bitmaps stored top line first give their height negative.
+    m_Hdr.Height = b.height == INT32_MIN ? 0 : std::abs(b.height);
+    m_Hdr.LineSize = m_Hdr.Height == 0 ? 0 : static_cast<int32_t>(b.imageSize / uint32_t(m_Hdr.Height));
+    m_Hdr.Compression = static_cast<int16_t>(b.compression & 0xFFFF);
+    if (b.compression != 0)
+        return PostError("HdrClass::ProcHdrBMP:\tCompressed Bitmaps are not implemented");
+    switch (b.bitCount) {
+    case 1:
+    case 4:
+        m_Hdr.Bits = static_cast<int16_t>(b.bitCount);
+        m_Hdr.Samples = 1;
+        break;
+    case 8:
+    case 24:
+        m_Hdr.Bits = 8;
+        m_Hdr.Samples = 3;
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+bool HdrClass::ProcHdrTARGA(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PostError("HdrClass::ProcHdrTARGA: %s Open for Read Failed\n", path);
+    TargaHeader t;
+    const bool invalid = TargaClass::CheckHeader(f, t);
+    std::fclose(f);
+    if (invalid || t.runLength) return true;
+    CopyName(m_Hdr.FileName, path);
+    m_Hdr.Type = IMG_TYPE_TARGA;
+    m_Hdr.Width = t.width;
+    m_Hdr.Height = t.height;
+    m_Hdr.Compression = 0;
+    m_Hdr.ResUnit = 2;
+    m_Hdr.XRes = m_Hdr.YRes = 600.0f;
+    m_Hdr.Bits = t.pixelBits;
+    m_Hdr.Samples = t.pixelBits > 8 ? 3 : 1;
     return false;
 }
 
