@@ -4,6 +4,7 @@
 
 #include "codecs/hdr.h"
 #include "codecs/pnm.h"
+#include "processing/scale.h"
 #include "utility.h"
 
 namespace orvix {
@@ -73,6 +74,12 @@ ImgClass& ImageCache() {
     Library& lib = Lib();
     if (!lib.imageCache) lib.imageCache = std::make_unique<ImgClass>();
     return *lib.imageCache;
+}
+
+CScaleImage& Scaler() {
+    Library& lib = Lib();
+    if (!lib.scaler) lib.scaler = std::make_unique<CScaleImage>();
+    return *lib.scaler;
 }
 
 }  // namespace orvix

@@ -16,6 +16,7 @@ class Utility;
 class HdrClass;
 class PgmClass;
 class PpmClass;
+class CScaleImage;
 
 struct Library {
     Library();
@@ -35,6 +36,9 @@ struct Library {
     // The last image read whole, kept so that repeated requests on one file
     // decode it once. Made on first use.
     std::unique_ptr<ImgClass> imageCache;
+
+    // The scaling engine with its weight tables; made on first use.
+    std::unique_ptr<CScaleImage> scaler;
 
     // Histogram counters behind R_Hist, G_Hist and B_Hist; made on first use.
     std::unique_ptr<std::array<std::array<uint32_t, 256>, 3>> histograms;
@@ -58,5 +62,8 @@ ProgressFn ReadProgress();
 ProgressFn WriteProgress();
 
 ImgClass& ImageCache();
+
+// The scaling engine (its weight tables are built when it is made).
+CScaleImage& Scaler();
 
 }  // namespace orvix
