@@ -163,6 +163,12 @@ ORVIX_AVX2 size_t VerticalAvx2(const unsigned char* const rows[4], const int32_t
     return i;
 }
 
+inline int32_t Load4(const unsigned char* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
 ORVIX_AVX2 inline __m256i Load8(const int32_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
@@ -184,8 +190,12 @@ ORVIX_AVX2 size_t HorizontalGreyAvx2(const LinePlan& plan, const unsigned char* 
                                             2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
     size_t k = plan.innerBegin;
     for (; k + 8 <= plan.innerEnd; k += 8) {
-        const __m256i idx = Load8(first + k);
-        const __m256i taps = _mm256_i32gather_epi32(reinterpret_cast<const int*>(in), idx, 1);
+        // Eight 4-byte loads beat a gather instruction on the machines
+        // measured.
+        const __m256i taps = _mm256_setr_epi32(Load4(in + first[k]), Load4(in + first[k + 1]),
+                                               Load4(in + first[k + 2]), Load4(in + first[k + 3]),
+                                               Load4(in + first[k + 4]), Load4(in + first[k + 5]),
+                                               Load4(in + first[k + 6]), Load4(in + first[k + 7]));
         const __m256i x01 = _mm256_shuffle_epi8(taps, take01);
         const __m256i x23 = _mm256_shuffle_epi8(taps, take23);
         const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(x01, Load8(h01 + k)),
