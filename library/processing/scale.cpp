@@ -174,8 +174,8 @@ ORVIX_AVX2 inline __m256i Load8(const int32_t* p) {
 }
 
 // Grey line: each output's four taps are four consecutive bytes. Makes the
-// inner outputs in blocks of 8; returns where it stopped.
-ORVIX_AVX2 size_t HorizontalGreyAvx2(const LinePlan& plan, const unsigned char* in,
+// inner outputs from `from` on in blocks of 8; returns where it stopped.
+ORVIX_AVX2 size_t HorizontalGreyAvx2(const LinePlan& plan, size_t from, const unsigned char* in,
                                    unsigned char* out) {
     const size_t n = plan.Outputs();
     const int32_t* first = plan.first.data();
@@ -188,7 +188,7 @@ ORVIX_AVX2 size_t HorizontalGreyAvx2(const LinePlan& plan, const unsigned char* 
                                             0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
     const __m256i take23 = _mm256_setr_epi8(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1,
                                             2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
-    size_t k = plan.innerBegin;
+    size_t k = from;
     for (; k + 8 <= plan.innerEnd; k += 8) {
         // Eight 4-byte loads beat a gather instruction on the machines
         // measured.
@@ -227,9 +227,9 @@ ORVIX_AVX2 inline __m256i ColourPair(const unsigned char* in, const int32_t* fir
 }
 
 // Colour line: one output per 128-bit lane; its 12 tap bytes come from one
-// 16-byte load. Makes the inner outputs in blocks of 4; returns where it
-// stopped.
-ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, const unsigned char* in,
+// 16-byte load. Makes the inner outputs from `from` on in blocks of 4;
+// returns where it stopped.
+ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, size_t from, const unsigned char* in,
                                        unsigned char* out) {
     const int32_t* first = plan.first.data();
     const int32_t* pairs = plan.pairs.data();
@@ -240,7 +240,7 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, const unsigned char
                                             6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
     // Outputs k, k+2, k+1, k+3 (four bytes each, the last unused) in order.
     const __m128i compact = _mm_setr_epi8(0, 1, 2, 8, 9, 10, 4, 5, 6, 12, 13, 14, -1, -1, -1, -1);
-    size_t k = plan.innerBegin;
+    size_t k = from;
     for (; k + 4 <= plan.innerEnd; k += 4) {
         const __m256i words =
             _mm256_packs_epi32(ColourPair(in, first, pairs, k, take01, take23),
@@ -253,6 +253,174 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, const unsigned char
         std::memcpy(o + 8, &last, 4);
     }
     return k;
+}
+
+// ---- AVX-512 kernels ------------------------------------------------------------
+// The same arithmetic as the AVX2 kernels on twice the lanes.
+
+// GCC 12's AVX-512 headers fill unused operands with deliberately undefined
+// values, which its own uninitialised-use checks then report.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#define ORVIX_AVX512 __attribute__((target("avx2,fma,avx512f,avx512bw")))
+
+// A byte shuffle pattern repeated in each 128-bit lane.
+ORVIX_AVX512 inline __m512i Repeat4(char b0, char b1, char b2, char b3, char b4, char b5, char b6,
+                                    char b7, char b8, char b9, char b10, char b11, char b12,
+                                    char b13, char b14, char b15) {
+    const __m128i lane = _mm_setr_epi8(b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15);
+    const __m512i v = _mm512_castsi128_si512(lane);
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 1, 0, 1, 0, 1, 0, 1), v);
+}
+
+// The 16 bytes from colour pixel `pixel` on.
+inline __m128i Load16(const unsigned char* in, int32_t pixel) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(pixel) * 3));
+}
+
+template <bool kHalfFloor>
+ORVIX_AVX512 inline __m512i Quotient512(__m512i a, __m512i b) {
+    const __m512 scale = _mm512_set1_ps(static_cast<float>(32768.0 / static_cast<double>(kD)));
+    const __m512i one = _mm512_set1_epi32(1);
+    __m512i k = _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(a), scale));
+    const __m512i e = _mm512_sub_epi32(a, _mm512_madd_epi16(k, _mm512_set1_epi32(kDHi)));
+    const __m512i f = _mm512_sub_epi32(b, _mm512_madd_epi16(k, _mm512_set1_epi32(kDLo)));
+    const __m512i r = _mm512_add_epi32(_mm512_slli_epi32(e, 15), f);
+    const __mmask16 below = _mm512_cmplt_epi32_mask(r, _mm512_setzero_si512());
+    const __mmask16 above = _mm512_cmpgt_epi32_mask(r, _mm512_set1_epi32(static_cast<int32_t>(kD - 1)));
+    k = _mm512_mask_sub_epi32(k, below, k, one);
+    k = _mm512_mask_add_epi32(k, above, k, one);
+    if constexpr (kHalfFloor) {
+        const __m512i d = _mm512_set1_epi32(static_cast<int32_t>(kD));
+        __m512i rem = _mm512_mask_add_epi32(r, below, r, d);
+        rem = _mm512_mask_sub_epi32(rem, above, rem, d);
+        const __mmask16 low = _mm512_cmpeq_epi32_mask(k, one) &
+                              _mm512_cmplt_epi32_mask(rem, _mm512_set1_epi32(static_cast<int32_t>(kD / 2)));
+        k = _mm512_mask_mov_epi32(k, low, _mm512_setzero_si512());
+    }
+    return k;
+}
+
+// 32 samples as 16-bit values in order.
+template <bool kHalfFloor>
+ORVIX_AVX512 inline __m512i Vertical32(const unsigned char* p0, const unsigned char* p1,
+                                       const unsigned char* p2, const unsigned char* p3,
+                                       __m512i h01, __m512i h23, __m512i l01, __m512i l23) {
+    const __m512i a = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p0)));
+    const __m512i b = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p1)));
+    const __m512i c = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p2)));
+    const __m512i d = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p3)));
+    const __m512i ab0 = _mm512_unpacklo_epi16(a, b);
+    const __m512i ab1 = _mm512_unpackhi_epi16(a, b);
+    const __m512i cd0 = _mm512_unpacklo_epi16(c, d);
+    const __m512i cd1 = _mm512_unpackhi_epi16(c, d);
+    const __m512i k0 = Quotient512<kHalfFloor>(
+        _mm512_add_epi32(_mm512_madd_epi16(ab0, h01), _mm512_madd_epi16(cd0, h23)),
+        _mm512_add_epi32(_mm512_madd_epi16(ab0, l01), _mm512_madd_epi16(cd0, l23)));
+    const __m512i k1 = Quotient512<kHalfFloor>(
+        _mm512_add_epi32(_mm512_madd_epi16(ab1, h01), _mm512_madd_epi16(cd1, h23)),
+        _mm512_add_epi32(_mm512_madd_epi16(ab1, l01), _mm512_madd_epi16(cd1, l23)));
+    return _mm512_packs_epi32(k0, k1);
+}
+
+template <bool kHalfFloor>
+ORVIX_AVX512 size_t VerticalAvx512(const unsigned char* const rows[4], const int32_t pairs[4],
+                                   size_t bytes, unsigned char* out) {
+    const __m512i h01 = _mm512_set1_epi32(pairs[0]);
+    const __m512i h23 = _mm512_set1_epi32(pairs[1]);
+    const __m512i l01 = _mm512_set1_epi32(pairs[2]);
+    const __m512i l23 = _mm512_set1_epi32(pairs[3]);
+    const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+    const unsigned char* r0 = rows[0];
+    const unsigned char* r1 = rows[1];
+    const unsigned char* r2 = rows[2];
+    const unsigned char* r3 = rows[3];
+    size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        const __m512i lo = Vertical32<kHalfFloor>(r0 + i, r1 + i, r2 + i, r3 + i, h01, h23, l01, l23);
+        const __m512i hi = Vertical32<kHalfFloor>(r0 + i + 32, r1 + i + 32, r2 + i + 32, r3 + i + 32,
+                                                  h01, h23, l01, l23);
+        // packus works within 128-bit lanes: put the 8-byte runs in order.
+        const __m512i v = _mm512_permutexvar_epi64(order, _mm512_packus_epi16(lo, hi));
+        _mm512_storeu_si512(out + i, v);
+    }
+    const unsigned char* rest[4] = {r0 + i, r1 + i, r2 + i, r3 + i};
+    return i + VerticalAvx2<kHalfFloor>(rest, pairs, bytes - i, out + i);
+}
+
+ORVIX_AVX512 size_t HorizontalGreyAvx512(const LinePlan& plan, size_t from, const unsigned char* in,
+                                         unsigned char* out) {
+    const size_t n = plan.Outputs();
+    const int32_t* first = plan.first.data();
+    const int32_t* h01 = plan.pairs.data();
+    const int32_t* h23 = h01 + n;
+    const int32_t* l01 = h23 + n;
+    const int32_t* l23 = l01 + n;
+    const __m512i take01 = Repeat4(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+    const __m512i take23 = Repeat4(2, -1, 3, -1, 6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+    size_t k = from;
+    for (; k + 16 <= plan.innerEnd; k += 16) {
+        const int32_t* f = first + k;
+        const __m512i taps = _mm512_setr_epi32(
+            Load4(in + f[0]), Load4(in + f[1]), Load4(in + f[2]), Load4(in + f[3]), Load4(in + f[4]),
+            Load4(in + f[5]), Load4(in + f[6]), Load4(in + f[7]), Load4(in + f[8]), Load4(in + f[9]),
+            Load4(in + f[10]), Load4(in + f[11]), Load4(in + f[12]), Load4(in + f[13]),
+            Load4(in + f[14]), Load4(in + f[15]));
+        const __m512i x01 = _mm512_shuffle_epi8(taps, take01);
+        const __m512i x23 = _mm512_shuffle_epi8(taps, take23);
+        const __m512i a = _mm512_add_epi32(_mm512_madd_epi16(x01, _mm512_loadu_si512(h01 + k)),
+                                           _mm512_madd_epi16(x23, _mm512_loadu_si512(h23 + k)));
+        const __m512i b = _mm512_add_epi32(_mm512_madd_epi16(x01, _mm512_loadu_si512(l01 + k)),
+                                           _mm512_madd_epi16(x23, _mm512_loadu_si512(l23 + k)));
+        const __m512i q = _mm512_max_epi32(Quotient512<false>(a, b), _mm512_setzero_si512());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm512_cvtusepi32_epi8(q));
+    }
+    return k;
+}
+
+// Colour line: four outputs per vector, one per 128-bit lane.
+ORVIX_AVX512 size_t HorizontalColourAvx512(const LinePlan& plan, size_t from, const unsigned char* in,
+                                           unsigned char* out) {
+    const int32_t* first = plan.first.data();
+    const int32_t* pairs = plan.pairs.data();
+    const __m512i take01 = Repeat4(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
+    const __m512i take23 = Repeat4(6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+    // Spreads weight pair j of each lane's output over that lane.
+    const __m512i spread0 = _mm512_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12);
+    const __m512i spread1 = _mm512_add_epi32(spread0, _mm512_set1_epi32(1));
+    const __m512i spread2 = _mm512_add_epi32(spread0, _mm512_set1_epi32(2));
+    const __m512i spread3 = _mm512_add_epi32(spread0, _mm512_set1_epi32(3));
+    const __m128i compact = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    size_t k = from;
+    for (; k + 4 <= plan.innerEnd; k += 4) {
+        __m512i taps = _mm512_castsi128_si512(Load16(in, first[k]));
+        taps = _mm512_inserti32x4(taps, Load16(in, first[k + 1]), 1);
+        taps = _mm512_inserti32x4(taps, Load16(in, first[k + 2]), 2);
+        taps = _mm512_inserti32x4(taps, Load16(in, first[k + 3]), 3);
+        const __m512i x01 = _mm512_shuffle_epi8(taps, take01);
+        const __m512i x23 = _mm512_shuffle_epi8(taps, take23);
+        const __m512i w = _mm512_loadu_si512(pairs + 4 * k);
+        const __m512i a = _mm512_add_epi32(_mm512_madd_epi16(x01, _mm512_permutexvar_epi32(spread0, w)),
+                                           _mm512_madd_epi16(x23, _mm512_permutexvar_epi32(spread1, w)));
+        const __m512i b = _mm512_add_epi32(_mm512_madd_epi16(x01, _mm512_permutexvar_epi32(spread2, w)),
+                                           _mm512_madd_epi16(x23, _mm512_permutexvar_epi32(spread3, w)));
+        const __m512i q = _mm512_max_epi32(Quotient512<false>(a, b), _mm512_setzero_si512());
+        const __m128i bytes = _mm_shuffle_epi8(_mm512_cvtusepi32_epi8(q), compact);
+        unsigned char* o = out + k * 3;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), bytes);
+        const int32_t last = _mm_extract_epi32(bytes, 2);
+        std::memcpy(o + 8, &last, 4);
+    }
+    return k;
+}
+
+#pragma GCC diagnostic pop
+
+bool MachineHasAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 }
 
 bool MachineHasAvx2() {
@@ -361,12 +529,14 @@ unsigned char CScaleImage::ToByte(int64_t numerator, Floor floor) {
 }
 
 CScaleImage::Kernels CScaleImage::UseKernels(Kernels wanted) {
+    kernels_ = Kernels::Portable;
 #if ORVIX_SCALE_X86
-    const bool avx2 = MachineHasAvx2();
-    kernels_ = (wanted == Kernels::Portable || !avx2) ? Kernels::Portable : Kernels::Avx2;
+    if (wanted != Kernels::Portable && MachineHasAvx2()) kernels_ = Kernels::Avx2;
+    if ((wanted == Kernels::Avx512 || wanted == Kernels::Best) && kernels_ == Kernels::Avx2 &&
+        MachineHasAvx512())
+        kernels_ = Kernels::Avx512;
 #else
     (void)wanted;
-    kernels_ = Kernels::Portable;
 #endif
     return kernels_;
 }
@@ -430,18 +600,19 @@ void CScaleImage::PreparePlan(LinePlan& plan) const {
 
 void CScaleImage::ScaleRow(const LinePlan& plan, const unsigned char* in,
                            unsigned char* out) const {
-    size_t done = plan.innerBegin;
+    size_t done = 0;
 #if ORVIX_SCALE_X86
-    if (kernels_ == Kernels::Avx2) {
+    if (kernels_ != Kernels::Portable) {
         HorizontalPortable(plan, numerators_, in, out, 0, plan.innerBegin);
-        done = plan.samples == 1 ? HorizontalGreyAvx2(plan, in, out)
-                                 : HorizontalColourAvx2(plan, in, out);
-        HorizontalPortable(plan, numerators_, in, out, done, plan.Outputs());
-        return;
+        done = plan.innerBegin;
+        const bool grey = plan.samples == 1;
+        if (kernels_ == Kernels::Avx512)
+            done = grey ? HorizontalGreyAvx512(plan, done, in, out)
+                        : HorizontalColourAvx512(plan, done, in, out);
+        done = grey ? HorizontalGreyAvx2(plan, done, in, out) : HorizontalColourAvx2(plan, done, in, out);
     }
 #endif
-    (void)done;
-    HorizontalPortable(plan, numerators_, in, out, 0, plan.Outputs());
+    HorizontalPortable(plan, numerators_, in, out, done, plan.Outputs());
 }
 
 int CScaleImage::ScaleLine(bool bw, int count, double factor, const unsigned char* in,
@@ -473,9 +644,13 @@ void CScaleImage::InterpolateRows(const unsigned char* const rows[4], int q, siz
     }
     size_t done = 0;
 #if ORVIX_SCALE_X86
-    if (kernels_ == Kernels::Avx2)
-        done = floor == Floor::One ? VerticalAvx2<false>(rows, pairs_[q], bytes, out)
-                                   : VerticalAvx2<true>(rows, pairs_[q], bytes, out);
+    const bool one = floor == Floor::One;
+    if (kernels_ == Kernels::Avx512)
+        done = one ? VerticalAvx512<false>(rows, pairs_[q], bytes, out)
+                   : VerticalAvx512<true>(rows, pairs_[q], bytes, out);
+    else if (kernels_ == Kernels::Avx2)
+        done = one ? VerticalAvx2<false>(rows, pairs_[q], bytes, out)
+                   : VerticalAvx2<true>(rows, pairs_[q], bytes, out);
 #endif
     VerticalPortable(rows, numerators_[q], done, bytes, out, floor);
 }

@@ -138,8 +138,8 @@ public:
     static bool OutputLength(uint32_t length, double factor, uint64_t most, uint32_t& out);
 
     // ---- Kernel choice ------------------------------------------------------
-    // Selects the inner loops (falling back to what the machine runs);
-    // returns the ones now in use.
+    // Selects the inner loops, falling back to narrower ones the machine
+    // runs (Avx512 to Avx2 to Portable); returns the ones now in use.
     Kernels UseKernels(Kernels wanted);
     Kernels ActiveKernels() const { return kernels_; }
 
