@@ -174,6 +174,21 @@ ORVIX_API bool Convert_Image(const char* input, const char* output, int type, in
 // density. B,G,R pixels are converted to R,G,B in place first and stay so.
 ORVIX_API bool WriteJPEG(int quality, ImgClass* img);
 
+// ---- Scaling ---------------------------------------------------------------
+// Scales src by xFactor horizontally and yFactor vertically (a negative
+// yFactor takes xFactor) into dst with four-tap cubic interpolation; dst's
+// buffer is replaced and gets R,G,B order. A src without pixels is first
+// read from the file of the current header record. Factors of exactly 1.0
+// do nothing ("Scale is 1.0 No Action"). True when dst holds no pixels
+// afterwards or the scaling failed.
+ORVIX_API bool ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgClass* dst);
+// Scales one line of count pixels (1 byte each when bw, else 3) by factor
+// into out; returns the number of pixels written: ceil(count * factor), or
+// one more through rounding, so out must have room for that. reserved is
+// ignored.
+ORVIX_API int ScaleLineClr(bool bw, int reserved, int count, double factor, unsigned char* in,
+                           unsigned char* out);
+
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);

@@ -6,6 +6,7 @@
 #include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "codecs/tiff.h"
+#include "processing/scale.h"
 #include "remote/tarn_ftp.h"
 #include "utility.h"
 
@@ -84,6 +85,12 @@ ImgClass& ImageCache() {
     Library& lib = Lib();
     if (!lib.imageCache) lib.imageCache = std::make_unique<ImgClass>();
     return *lib.imageCache;
+}
+
+CScaleImage& Scaler() {
+    Library& lib = Lib();
+    if (!lib.scaler) lib.scaler = std::make_unique<CScaleImage>();
+    return *lib.scaler;
 }
 
 }  // namespace orvix

@@ -21,6 +21,7 @@ class PgmClass;
 class PpmClass;
 class Tarn_FTP;
 class TIFFClass;
+class CScaleImage;
 
 struct Library {
     Library();
@@ -46,6 +47,8 @@ struct Library {
 
     ThumbnailSettings thumbnails;
     ZoomState zoom;
+    // The scaling engine with its weight tables; made on first use.
+    std::unique_ptr<CScaleImage> scaler;
 
     // Histogram counters behind R_Hist, G_Hist and B_Hist; made on first use.
     std::unique_ptr<std::array<std::array<uint32_t, 256>, 3>> histograms;
@@ -70,5 +73,8 @@ ProgressFn ReadProgress();
 ProgressFn WriteProgress();
 
 ImgClass& ImageCache();
+
+// The scaling engine (its weight tables are built when it is made).
+CScaleImage& Scaler();
 
 }  // namespace orvix
