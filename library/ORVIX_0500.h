@@ -188,6 +188,10 @@ ORVIX_API bool ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgClas
 // ignored.
 ORVIX_API int ScaleLineClr(bool bw, int reserved, int count, double factor, unsigned char* in,
                            unsigned char* out);
+// Scales src like ScaleImage but writes each row to the TIFF file out as it
+// is made (LZW when lzw), so the destination is never held in memory.
+ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double xFactor,
+                                     double yFactor);
 
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);

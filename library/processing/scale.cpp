@@ -483,6 +483,19 @@ private:
     ImgStruct& dst_;
 };
 
+// Low-memory output: each row is interpolated into the work image's spare row
+// and written to the TIFF file at once.
+class TiffSink final : public CScaleImage::RowSink {
+public:
+    TiffSink(TIFFClass& tiff, unsigned char* row) : tiff_(tiff), row_(row) {}
+    unsigned char* Row(uint32_t) override { return row_; }
+    bool Written(uint32_t line) override { return tiff_.WriteScanline(row_, line); }
+
+private:
+    TIFFClass& tiff_;
+    unsigned char* row_;
+};
+
 }  // namespace
 
 // ---- Weights and the sample rule ------------------------------------------------
@@ -789,11 +802,87 @@ bool CScaleImage::ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgC
     return d.ImgData == nullptr;
 }
 
+bool CScaleImage::LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, double xFactor,
+                                      double yFactor) const {
+    if (!src) return PostError("Low_Memory_ScaleImage(..) Image is NULL");
+    if (!out || !*out) return PostError("Low_Memory_ScaleImage(..) no output file named");
+    ImgStruct& s = src->ImgStruct;
+    if (!s.ImgData && LoadSource(*src)) return true;
+    const ScalingExit exit(*src);
+    TIFFClass& tiff = *Lib().tiff;
+    if (tiff.IsOpen()) tiff.CloseTiff();
+    if (s.Width == 0 || s.Height == 0)
+        return PostError("0010\tCScaleImage(..) %d %d Err exit\n", static_cast<int>(s.Width),
+                         static_cast<int>(s.Height));
+    if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
+        return PostError("Low_Memory_ScaleImage(..) %d samples of %d bits: only 8-bit grey and RGB images are scaled",
+                         s.Samples, s.Bits);
+    if (uint64_t{s.LineSize} < uint64_t{s.Width} * static_cast<uint64_t>(s.Samples) ||
+        s.Width > static_cast<uint32_t>(std::numeric_limits<int>::max()) ||
+        s.Height > static_cast<uint32_t>(std::numeric_limits<int>::max()))
+        return PostError("Low_Memory_ScaleImage(..) line size %u does not hold %u pixels", s.LineSize, s.Width);
+
+    if (yFactor < 0.0) yFactor = xFactor;
+    if (xFactor == 1.0 && yFactor == 1.0) {
+        // Nothing to resample: the source is written as it is.
+        std::string name(s.FileName);
+        if (!CopyName(s.FileName, out)) return PostError("Low_Memory_ScaleImage(..) output name too long");
+        const bool failed = WriteTIFF(lzw, false, src);
+        CopyName(s.FileName, name.c_str());
+        return failed;
+    }
+
+    const uint64_t samples = static_cast<uint64_t>(s.Samples);
+    uint32_t width = 0, height = 0;
+    if (!OutputLength(s.Width, xFactor, (UINT32_MAX - 1024) / samples, width) ||
+        !OutputLength(s.Height, yFactor, uint64_t(std::numeric_limits<int>::max()) - 2, height))
+        return PostError("Low_Memory_ScaleImage(..) %u x %u at %g x %g gives no image", s.Width,
+                         s.Height, xFactor, yFactor);
+
+    // The work image first describes the output file, then holds the ring.
+    ImgClass work;
+    ImgStruct& w = work.ImgStruct;
+    if (!CopyName(w.FileName, out)) return PostError("Low_Memory_ScaleImage(..) output name too long");
+    w.Width = width;
+    w.Height = height;
+    w.LineSize = Utility::RoundUp4(static_cast<uint32_t>(width * samples));
+    w.Samples = s.Samples;
+    w.Bits = s.Bits;
+    w.Resolution = s.Resolution;
+    w.ResUnit = s.ResUnit;
+    w.Planar = 0;
+    if (!tiff.Open_Write_Tiff(lzw, &work))
+        return PostError("0030\tCScaleImage(..) pTIFFClass->Open_Write_Tiff(..)\tFAILED\n");
+    if (MakeWorkImage(work, width, s.Samples)) {
+        tiff.CloseTiff();
+        return PostError("Low_Memory_ScaleImage(..) memory allocation failed for %u pixels", width);
+    }
+
+    LinePlan plan;
+    PlanLine(static_cast<int>(s.Width), s.Samples, xFactor, width, plan);
+    TiffSink sink(tiff, w.ImgData + size_t{4} * w.LineSize);
+    const RingEnd end = RunRing(*src, plan, yFactor, height, work, Floor::OneAndHalf, sink);
+    const bool closeFailed = tiff.CloseTiff();
+    // A file with fewer rows than it declares is no image.
+    return end != RingEnd::Complete || closeFailed;
+}
+
 }  // namespace orvix
 
 using namespace orvix;
 
 extern "C" {
+
+ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double xFactor,
+                                     double yFactor) {
+    ClearError();
+    try {
+        return Scaler().LowMemoryScaleImage(lzw, src, out, xFactor, yFactor);
+    } catch (const std::bad_alloc&) {
+        Lib().tiff->CloseTiff();
+        return PostError("Low_Memory_ScaleImage(..) memory allocation failed");
+    }
+}
 
 ORVIX_API bool ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgClass* dst) {
     ClearError();

@@ -132,6 +132,12 @@ public:
     // yFactor takes xFactor). True on failure.
     bool ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgClass* dst) const;
 
+    // `Low_Memory_ScaleImage`: the same resampling written row by row to
+    // the TIFF file out (LZW when lzw), never holding the destination. The
+    // 1.5 floor applies. True on failure.
+    bool LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, double xFactor,
+                             double yFactor) const;
+
     // The size an axis of `length` pixels takes at `factor`:
     // trunc(length * factor + 0.5). False when that is 0, not a number or
     // larger than `most`.

@@ -24,15 +24,6 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-// The header file of a source name: its extension replaced by "hdr" unless
-// it already names a header.
-std::string HeaderNameOf(const std::string& source) {
-    if (source.find(".hdr") != std::string::npos) return source;
-    std::string header = source;
-    Utility::SetExtension(header, "hdr");
-    return header;
-}
-
 // Whole image when the caller's rectangle is missing or empty.
 CRect StartRect(const CRect* rect, int iw, int ih) {
     if (rect && !rect->IsRectEmpty()) return *rect;
