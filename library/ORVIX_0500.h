@@ -152,6 +152,11 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img);
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);
 
+// ---- BMP writer ----------------------------------------------------------
+// Writes img to its FileName as an uncompressed 24-bit bitmap. A colour image
+// in R,G,B order is left in B,G,R order (BgrOrder set) afterwards.
+ORVIX_API bool Write_BMP(ImgClass* img);
+
 // ---- Geometric and colour operations -------------------------------------
 ORVIX_API bool Rotate_Image(ImgClass* img, int code);
 ORVIX_API bool Swap_RGB(ImgClass* img);
