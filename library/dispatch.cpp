@@ -1,5 +1,7 @@
 // Reading any supported file by its type code.
+#include "codecs/bmp.h"
 #include "codecs/pnm.h"
+#include "codecs/targa.h"
 #include "library.h"
 
 using namespace orvix;
@@ -18,6 +20,13 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
         break;
     case IMG_TYPE_PGM:
         failed = lib.pgm->ReadPGM(img);
+        break;
+    case IMG_TYPE_BMP:
+        // Always R,G,B, whatever swap asks.
+        failed = BmpClass().ReadBmp(img);
+        break;
+    case IMG_TYPE_TARGA:
+        failed = TargaClass().ReadTarga(img);
         break;
     default:
         // Unknown types, raw camera files (never decoded here) and formats
