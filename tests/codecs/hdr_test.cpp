@@ -7,6 +7,7 @@
 
 #include "codecs/hdr.h"
 #include "library.h"
+#include "utility.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
