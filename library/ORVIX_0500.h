@@ -197,7 +197,6 @@ ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double 
 ORVIX_API bool Write_8BitPGM(ImgClass* img);
 ORVIX_API bool Write_8BitPPM(ImgClass* img);
 
-<<<<<<< HEAD
 // ---- TIFF writers --------------------------------------------------------
 // Write img to its FileName; lzw asks for LZW compression (PackBits for 1-bit
 // grey), bgr says the colour samples are in B,G,R order. The caller's pixels
@@ -206,12 +205,11 @@ ORVIX_API bool WriteTIFF(bool lzw, bool bgr, ImgClass* img);
 // The same, after setting img's Planar flag: a colour image is stored as
 // three stacked grey YCC planes marked "ABCD" (image type 5).
 ORVIX_API bool WriteZUL_TIFF(bool lzw, bool bgr, ImgClass* img);
-=======
+
 // ---- BMP writer ----------------------------------------------------------
 // Writes img to its FileName as an uncompressed 24-bit bitmap. A colour image
 // in R,G,B order is left in B,G,R order (BgrOrder set) afterwards.
 ORVIX_API bool Write_BMP(ImgClass* img);
->>>>>>> bmptga
 
 // ---- Geometric and colour operations -------------------------------------
 ORVIX_API bool Rotate_Image(ImgClass* img, int code);
