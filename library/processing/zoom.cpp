@@ -76,12 +76,15 @@ bool CheckZoomRequest(ZoomState& z, int W, int H, double m) {
     return true;
 }
 
-// Zooming out stops once the rectangle shown already spans the image: the
-// test is on the rectangle the zoom started from, so that the step out to
-// the whole image is still made.
+// A zoom goes on while the new crop, magnified once more, still fits the
+// image; zooming out also goes on while the rectangle it started from was
+// smaller than the image, so that the last step out to the whole image is
+// made rather than refused.
 bool SomethingLeftToZoom(const ZoomState& z, const CRect& start, double m) {
     const double am = std::fabs(m);
-    return z.imageWidth >= start.Width() * am || z.imageHeight >= start.Height() * am;
+    const CRect& c = z.CropRect;
+    if (z.imageWidth >= c.Width() * am || z.imageHeight >= c.Height() * am) return true;
+    return m < 0 && (start.Width() < z.imageWidth || start.Height() < z.imageHeight);
 }
 
 // Writes the command file, names the result and writes it (unless the
@@ -177,7 +180,7 @@ CRect CalcCropRect(int x, int y, const CRect& frame, double m, const CRect& c, i
     return r;
 }
 
-void ZoomCrop(CRect& crop, const ImgClass& in, ImgClass& out, int W, int H, int imageHeight) {
+void ZoomCrop(const CRect& crop, const ImgClass& in, ImgClass& out, int W, int H, int imageHeight) {
     const ImgStruct& s = in.ImgStruct;
     if (!s.ImgData || crop.IsRectEmpty() || W <= 0 || H <= 0) return;
     const double xs = static_cast<double>(crop.Width()) / W;
@@ -191,7 +194,6 @@ void ZoomCrop(CRect& crop, const ImgClass& in, ImgClass& out, int W, int H, int 
     o.BgrOrder = s.BgrOrder;
     o.LineSize = Utility::RoundUp4((static_cast<uint32_t>(W) + 8) * samples);
     if (AllocWithSpare(out, 8)) return;
-    if (crop.bottom >= imageHeight) crop.bottom -= 1;
     for (int i = 0; i < H - 1; ++i) {
         if (crop.top + i * ys >= imageHeight) break;
         const int64_t line = crop.top + static_cast<int64_t>(i * ys);

@@ -39,8 +39,10 @@ CRect CalcCropRect(int x, int y, const CRect& frame, double m, const CRect& curr
                    int imageWidth, int imageHeight);
 
 // Nearest-neighbour sampling of crop of in into a W x H image; the last line
-// stays zero. imageHeight is the height the zoom state knows.
-void ZoomCrop(CRect& crop, const ImgClass& in, ImgClass& out, int W, int H, int imageHeight);
+// stays zero. imageHeight is the height the zoom state knows. The crop is
+// left as the zoom settled it, so that the rectangle reported and passed
+// back does not lose a line each time it touches the bottom.
+void ZoomCrop(const CRect& crop, const ImgClass& in, ImgClass& out, int W, int H, int imageHeight);
 
 // Copies rect of in 1:1 into out.
 void CropCopy(const CRect& rect, const ImgClass& in, ImgClass& out);
