@@ -149,10 +149,10 @@ std::string Utility::Token(int index) const {
     return tokens_[static_cast<size_t>(index)];
 }
 
-const std::vector<std::string>& Utility::WorkingFileMarkers() {
-    static const std::vector<std::string> markers = {
-        ".str", ".cmd", ".hd1", ".sc0", ".sc1", ".map", ".xmp"};
-    return markers;
+std::vector<std::string> Utility::WorkingFileMarkers() {
+    // Made on each call: the clean-up at unload runs after static objects
+    // may already be gone.
+    return {".str", ".cmd", ".hd1", ".sc0", ".sc1", ".map", ".xmp"};
 }
 
 bool Utility::DeleteWorkingFiles(const std::string& folderIn,

@@ -56,7 +56,7 @@ public:
     bool GetImgRect(const char* file, const CRect& rect, ImgClass* img, int tiffOption);
 
     // The library's markers of working files that Cleanup deletes.
-    static const std::vector<std::string>& WorkingFileMarkers();
+    static std::vector<std::string> WorkingFileMarkers();
 
     std::string lastFoundPath;
 
