@@ -291,20 +291,16 @@ int main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)name;
-            return argv[++i];
-        };
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (a == "--type" || a == "--format") {
-            const char* v = value(a.c_str());
+            const char* v = value();
             if (!v) return Usage(a + " needs a value");
             (a == "--type" ? o.type : o.format) = v;
         } else if (a == "--quality") {
-            const char* v = value(a.c_str());
+            const char* v = value();
             if (!v || !ParseInt(v, o.quality) || o.quality < 0 || o.quality > 100)
                 return Usage("--quality needs a number from 0 to 100");
         } else if (a == "--lzw") {
