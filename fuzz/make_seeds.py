@@ -25,6 +25,8 @@ def picture(mode, size=(13, 7)):
     img = Image.new("RGB", size)
     img.putdata([((x * 37) % 256, (y * 71) % 256, (x * y * 13) % 256)
                  for y in range(size[1]) for x in range(size[0])])
+    if mode == "I;16":  # PIL has no direct RGB -> I;16 conversion
+        return img.convert("I").convert(mode)
     return img.convert(mode)
 
 

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Keep the input on this format's reader: replace its first bytes by
     // the format's signature.
     if (input.size() < m) input.resize(m);
-    std::memcpy(input.data(), magic, m);
+    if (m > 0) std::memcpy(input.data(), magic, m);  // empty input: data() is null
     const std::string& path = fuzz::ScratchPath(FUZZ_EXT);
     if (!fuzz::WriteInput(path, input.data(), input.size())) return 0;
     fuzz::ReadAndTouch(path, size % 2 == 1);

@@ -19,3 +19,6 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DORVIX_SANITIZE=ON -DORVIX_BUILD_BENCH=OFF
+
+# Every fuzz target for about 20 s; run.sh exits non-zero on any crash.
+fuzz/run.sh 20
