@@ -7,7 +7,6 @@ packages=(
   libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev
   googletest libgtest-dev libbenchmark-dev
   python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
-  python3-opencv
   clang libclang-rt-14-dev
 )
 
