@@ -46,9 +46,7 @@ bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int
         if (!CopyName(whole.ImgStruct.FileName, file))
             return PostError("Utility::GetImgRect: file name too long");
         if (BmpClass().ReadBmp(&whole)) return true;
-        // Lines below the image come back zero; anything else outside the
-        // image cannot be read.
-        if (rect.IsRectEmpty() || l < 0 || t < 0 || int64_t{r} > int64_t{whole.ImgStruct.Width})
+        if (!RectWithinColumns(rect, whole))
             return PostError("Utility::GetImgRect: rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image",
                              l, t, r, b, whole.ImgStruct.Width, whole.ImgStruct.Height);
         if (CopyRectangle(rect, whole, *img, 3)) return PostError("Utility::GetImgRect(..) ImgData = NULL");

@@ -12,6 +12,11 @@ bool RectInsideImage(const CRect& rect, const ImgClass& img) {
            int64_t{rect.right} <= int64_t{s.Width} && int64_t{rect.bottom} <= int64_t{s.Height};
 }
 
+bool RectWithinColumns(const CRect& rect, const ImgClass& img) {
+    return !rect.IsRectEmpty() && rect.left >= 0 && rect.top >= 0 &&
+           int64_t{rect.right} <= int64_t{img.ImgStruct.Width};
+}
+
 bool AllocWithSpare(ImgClass& img, uint32_t spare) {
     ImgStruct& s = img.ImgStruct;
     const uint32_t height = s.Height;

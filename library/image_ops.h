@@ -10,6 +10,10 @@ namespace orvix {
 // True when rect is non-empty and lies wholly inside the image.
 bool RectInsideImage(const CRect& rect, const ImgClass& img);
 
+// True when rect is non-empty, starts inside the image and ends within its
+// width. Lines below the image are allowed: rectangle copies leave them zero.
+bool RectWithinColumns(const CRect& rect, const ImgClass& img);
+
 // Makes out an image of rect's size holding those pixels of src: Samples and
 // Bits from src, LineSize rounded up to 4 bytes unless exactLine, spareLines
 // extra lines allocated. Lines beyond src's last line stay zero. Returns

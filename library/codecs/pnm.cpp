@@ -113,11 +113,8 @@ bool CopyRectFromFile(const char* who, const char* file, int left, int top, int 
     if (!CopyName(whole.ImgStruct.FileName, file))
         return PostError("%s file name longer than %d characters", who, ORVIX_MAX_PATH - 1);
     if (ReadImage(false, &whole)) return PostError("%s ReadImage(..) FAILED", who);
-    // Lines below the image's last line come back zero; columns outside its
-    // lines cannot be read.
     const CRect rect{left, top, right, bottom};
-    if (rect.IsRectEmpty() || left < 0 || top < 0 ||
-        int64_t{right} > int64_t{whole.ImgStruct.Width})
+    if (!RectWithinColumns(rect, whole))
         return PostError("%s rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image", who, left,
                          top, right, bottom, whole.ImgStruct.Width, whole.ImgStruct.Height);
     if (CopyRectangle(rect, whole, *out, 2)) return PostError("%s ImgData = NULL", who);
