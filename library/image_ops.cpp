@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "library.h"
 #include "utility.h"
 
 namespace orvix {
@@ -15,6 +16,17 @@ bool RectInsideImage(const CRect& rect, const ImgClass& img) {
 bool RectWithinColumns(const CRect& rect, const ImgClass& img) {
     return !rect.IsRectEmpty() && rect.left >= 0 && rect.top >= 0 &&
            int64_t{rect.right} <= int64_t{img.ImgStruct.Width};
+}
+
+bool ExceedsPixelLimit(uint64_t width, uint64_t height, const char* who, const char* path) {
+    const uint64_t limit = Lib().maxPixels;
+    // Compared by division: width x height may not fit 64 bits.
+    if (width == 0 || height <= limit / width) return false;
+    return PostError("%s: %s claims %llu x %llu pixels, more than the limit of %llu "
+                     "(ORVIX_MAX_PIXELS)",
+                     who, path, static_cast<unsigned long long>(width),
+                     static_cast<unsigned long long>(height),
+                     static_cast<unsigned long long>(limit));
 }
 
 bool AllocWithSpare(ImgClass& img, uint32_t spare) {

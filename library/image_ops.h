@@ -21,6 +21,11 @@ bool RectWithinColumns(const CRect& rect, const ImgClass& img);
 bool CopyRectangle(const CRect& rect, const ImgClass& src, ImgClass& out,
                    uint32_t spareLines, bool exactLine = false);
 
+// True, with a message naming who and path, when an image of width x height
+// pixels is more than a reader may allocate. Readers ask before allocating,
+// so a small file claiming a gigantic image costs nothing.
+bool ExceedsPixelLimit(uint64_t width, uint64_t height, const char* who, const char* path);
+
 // Allocates img's buffer with spare extra lines and sets Height back.
 // Returns true when no buffer resulted.
 bool AllocWithSpare(ImgClass& img, uint32_t spare);

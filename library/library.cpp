@@ -1,6 +1,7 @@
 #include "library.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "codecs/hdr.h"
 #include "codecs/jpeg.h"
@@ -18,6 +19,16 @@ void NoProgress(int, int) {}
 
 Library* g_library = nullptr;
 
+// A positive whole number from ORVIX_MAX_PIXELS; anything else leaves the default.
+uint64_t MaxPixelsFromEnvironment() {
+    const char* text = std::getenv("ORVIX_MAX_PIXELS");
+    if (!text || !*text) return Library::kDefaultMaxPixels;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || value == 0 || text[0] == '-') return Library::kDefaultMaxPixels;
+    return value;
+}
+
 // The library's whole state is created when the shared object is loaded and
 // destroyed when it is unloaded (the static archive the tests use behaves
 // the same at program start and exit).
@@ -33,7 +44,8 @@ __attribute__((destructor)) void UnloadLibraryState() {
 }  // namespace
 
 Library::Library()
-    : readProgress(NoProgress),
+    : maxPixels(MaxPixelsFromEnvironment()),
+      readProgress(NoProgress),
       writeProgress(NoProgress),
       utility(std::make_unique<Utility>()),
       hdr(std::make_unique<HdrClass>()),

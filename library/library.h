@@ -24,11 +24,17 @@ class TIFFClass;
 class CScaleImage;
 
 struct Library {
+    // Larger than any real photograph or scan (a 32768 x 32768 image).
+    static constexpr uint64_t kDefaultMaxPixels = uint64_t{1} << 30;
+
     Library();
     ~Library();
 
     std::string lastError;
     std::string tempPath;  // empty until first needed or set
+    // The most pixels a reader will allocate for one image: ORVIX_MAX_PIXELS
+    // from the environment at load, else kDefaultMaxPixels.
+    uint64_t maxPixels;
     ProgressFn readProgress;
     ProgressFn writeProgress;
 

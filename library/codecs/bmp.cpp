@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image_ops.h"
 #include "library.h"
 #include "progress.h"
 #include "utility.h"
@@ -92,6 +93,7 @@ bool BmpClass::ReadBmp(ImgClass* img) {
     const uint64_t stride = Utility::RoundUp4(rowBytes);
     const uint64_t lineSize = Utility::RoundUp4(3 * width);
     if (lineSize > 0xFFFFFFFFu || height > 0x7FFFFFFFu) return fail();
+    if (ExceedsPixelLimit(width, height, "BmpClass::ReadBmp", s.FileName)) return true;
     // The last row's padding may be missing; its pixels may not.
     const int64_t fileSize = Utility::FileSize(s.FileName);
     if (fileSize < int64_t{h.pixelOffset}) return fail();

@@ -120,6 +120,9 @@ bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
         cinfo->image_height > UINT32_MAX - 4u)
         return PostError("JPGClass::ReadJPEGtoMem() %s: invalid image size %u x %u", s.FileName,
                          cinfo->image_width, cinfo->image_height);
+    if (ExceedsPixelLimit(cinfo->image_width, cinfo->image_height, "JPGClass::ReadJPEGtoMem()",
+                          s.FileName))
+        return true;
 
     s.Width = cinfo->image_width;
     s.Height = cinfo->image_height;

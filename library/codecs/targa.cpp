@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "image_ops.h"
 #include "library.h"
 #include "utility.h"
 
@@ -206,6 +207,7 @@ bool TargaClass::ReadTarga(ImgClass* img) {
     // The pixel data must be there before the buffer is made: all of it for
     // plain files, the fewest packets that could cover the image otherwise.
     const unsigned pixelBytes = h.pixelBits / 8u;
+    if (ExceedsPixelLimit(h.width, h.height, "TargaClass::ReadTarga", s.FileName)) return true;
     const uint64_t pixels = uint64_t{h.width} * h.height;
     const uint64_t needed = h.runLength ? (pixels + 127) / 128 * (1 + pixelBytes)
                                         : pixels * pixelBytes;

@@ -454,7 +454,10 @@ unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
 unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
     ImgStruct& s = img->ImgStruct;
     const TiffDescription& d = m_desc;
-    if (CheckDeclaredSize("TIFFClass::ReadTIFFtoMem")) return nullptr;
+    if (ExceedsPixelLimit(d.imageWidth, d.imageLength, "TIFFClass::ReadTIFFtoMem",
+                          m_name.c_str()) ||
+        CheckDeclaredSize("TIFFClass::ReadTIFFtoMem"))
+        return nullptr;
     s.Width = d.imageWidth;
     s.Height = d.imageLength;
     s.ResUnit = d.resolutionUnit;
@@ -654,7 +657,9 @@ bool TIFFClass::GetTIFFImgRect(const char* name, int left, int top, int right, i
                   file.c_str(), d.bitsPerSample, d.photometric);
     } else if (uint64_t(right - left) * (m_decode == Decode::Grey ? 1 : 3) > UINT32_MAX) {
         PostError("TIFFClass::GetTIFFImgRect(..) rectangle of %s too wide", file.c_str());
-    } else if (!CheckDeclaredSize("TIFFClass::GetTIFFImgRect") && !PrepareLineBuffer()) {
+    } else if (!ExceedsPixelLimit(uint64_t(right - left), uint64_t(bottom - top),
+                                  "TIFFClass::GetTIFFImgRect(..)", file.c_str()) &&
+               !CheckDeclaredSize("TIFFClass::GetTIFFImgRect") && !PrepareLineBuffer()) {
         s.BgrOrder = 0;
         s.Samples = m_decode == Decode::Grey ? 1 : 3;
         s.Width = static_cast<uint32_t>(right - left);

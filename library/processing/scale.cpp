@@ -263,7 +263,9 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, size_t from, const 
 // values, which its own uninitialised-use checks then report.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #define ORVIX_AVX512 __attribute__((target("avx2,fma,avx512f,avx512bw")))
 
