@@ -24,6 +24,9 @@ targets=(file_type read_pgm read_ppm read_bmp read_tga read_tiff read_jpeg heade
          server_info thumbnail)
 [ ${#only[@]} -gt 0 ] && targets=("${only[@]}")
 
+# A lower pixel limit than the library's default keeps the targets from
+# spending their time on legitimately huge allocations.
+export ORVIX_MAX_PIXELS=${ORVIX_MAX_PIXELS:-16777216}
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Targets run FUZZ_JOBS at a time (default 1); the table follows in order.
