@@ -29,10 +29,10 @@ build=${ORVIX_BENCH_BUILD:-$root/build-bench}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "building scale_timer in $build ..." >&2
+echo "building bench_timer in $build ..." >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
-make -C "$build" -j2 scale_timer >/dev/null
-timer=$build/bench/scale_timer
+make -C "$build" -j2 bench_timer >/dev/null
+timer=$build/bench/bench_timer
 
 width=${size%x*}
 height=${size#*x}
@@ -99,7 +99,7 @@ printf '%-6s %-11s %8s | %10s %5s | %10s %5s | %10s %5s | %10s %5s' \
 [ $have_cv2 = 1 ] && printf ' | %10s %5s' OpenCV ratio
 printf '\n'
 for f in "${factors[@]}"; do
-    read -r out ours < <("$timer" "$input" "$f" "$runs")
+    read -r out ours < <("$timer" scale "$input" "$f" "$runs")
     w=${out%x*}
     h=${out#*x}
     pil=$(python_ms "$w" "$h" pil)

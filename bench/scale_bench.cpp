@@ -3,43 +3,17 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "library.h"
+#include "photo.h"
 #include "processing/scale.h"
 
+using bench::kWidth;
+using bench::Photo;
 using orvix::CScaleImage;
 
 namespace {
-
-constexpr uint32_t kWidth = 3000;
-constexpr uint32_t kHeight = 2000;
-
-// A photo-like test image: smooth gradients with some noise.
-void MakePhoto(ImgClass& img, uint32_t width, uint32_t height, int samples) {
-    ImgStruct& s = img.ImgStruct;
-    s.Width = width;
-    s.Height = height;
-    s.Samples = samples;
-    s.LineSize = (width * samples + 3u) & ~3u;
-    img.AllocData();
-    std::mt19937 rng(1);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            for (int c = 0; c < samples; ++c) {
-                const int v = int((x * (c + 1) / 13 + y / 7) & 255) + int(rng() % 17) - 8;
-                s.ImgData[size_t{y} * s.LineSize + size_t{x} * samples + c] =
-                    static_cast<unsigned char>(std::clamp(v, 0, 255));
-            }
-}
-
-ImgClass& Photo(int samples) {
-    static ImgClass grey, colour;  // benchmark fixtures, made once per run
-    ImgClass& img = samples == 1 ? grey : colour;
-    if (!img.ImgStruct.ImgData) MakePhoto(img, kWidth, kHeight, samples);
-    return img;
-}
 
 // Kernel argument: 0 portable, 1 AVX2, 2 AVX-512 (each falling back to
 // what the machine runs).

@@ -23,7 +23,8 @@ bool CopyRectangle(const CRect& rect, const ImgClass& src, ImgClass& out,
 
 // True, with a message naming who and path, when an image of width x height
 // pixels is more than a reader may allocate. Readers ask before allocating,
-// so a small file claiming a gigantic image costs nothing.
+// after checking what the file can hold, so a small compressed file claiming
+// a gigantic image costs nothing.
 bool ExceedsPixelLimit(uint64_t width, uint64_t height, const char* who, const char* path);
 
 // Allocates img's buffer with spare extra lines and sets Height back.

@@ -93,12 +93,12 @@ bool BmpClass::ReadBmp(ImgClass* img) {
     const uint64_t stride = Utility::RoundUp4(rowBytes);
     const uint64_t lineSize = Utility::RoundUp4(3 * width);
     if (lineSize > 0xFFFFFFFFu || height > 0x7FFFFFFFu) return fail();
-    if (ExceedsPixelLimit(width, height, "BmpClass::ReadBmp", s.FileName)) return true;
     // The last row's padding may be missing; its pixels may not.
     const int64_t fileSize = Utility::FileSize(s.FileName);
     if (fileSize < int64_t{h.pixelOffset}) return fail();
     const uint64_t available = uint64_t(fileSize) - h.pixelOffset;
     if (rowBytes > available || height - 1 > (available - rowBytes) / stride) return fail();
+    if (ExceedsPixelLimit(width, height, "BmpClass::ReadBmp", s.FileName)) return true;
 
     // Palette: the colours-used count, or else whatever lies between the
     // headers and the pixels (at most 256 entries).

@@ -55,7 +55,6 @@ bool CheckDeclaredSize(const PnmHeader& h, int samples, int bytesPerSample,
         PostError("%s: %s has an invalid size %ld x %ld", who, path, h.width, h.height);
         return false;
     }
-    if (ExceedsPixelLimit(uint64_t(h.width), uint64_t(h.height), who, path)) return false;
     const uint64_t lineBytes = uint64_t(h.width) * samples * bytesPerSample;
     const uint64_t dataBytes = lineBytes * uint64_t(h.height);
     if (Utility::RoundUp4(lineBytes) > 0xFFFFFFF0u ||
@@ -64,7 +63,7 @@ bool CheckDeclaredSize(const PnmHeader& h, int samples, int bytesPerSample,
                   h.width, h.height);
         return false;
     }
-    return true;
+    return !ExceedsPixelLimit(uint64_t(h.width), uint64_t(h.height), who, path);
 }
 
 // Writes the image with the file's samples per pixel: a grey image written

@@ -207,7 +207,6 @@ bool TargaClass::ReadTarga(ImgClass* img) {
     // The pixel data must be there before the buffer is made: all of it for
     // plain files, the fewest packets that could cover the image otherwise.
     const unsigned pixelBytes = h.pixelBits / 8u;
-    if (ExceedsPixelLimit(h.width, h.height, "TargaClass::ReadTarga", s.FileName)) return true;
     const uint64_t pixels = uint64_t{h.width} * h.height;
     const uint64_t needed = h.runLength ? (pixels + 127) / 128 * (1 + pixelBytes)
                                         : pixels * pixelBytes;
@@ -215,6 +214,7 @@ bool TargaClass::ReadTarga(ImgClass* img) {
     const int64_t fileSize = Utility::FileSize(s.FileName);
     if (dataStart < 0 || fileSize < dataStart || uint64_t(fileSize - dataStart) < needed)
         return fail();
+    if (ExceedsPixelLimit(h.width, h.height, "TargaClass::ReadTarga", s.FileName)) return true;
 
     s.Width = h.width;
     s.Height = h.height;

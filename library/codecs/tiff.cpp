@@ -21,6 +21,8 @@ namespace {
 constexpr uint16_t kPhotometricZUL = 15;
 // A strip or tile row held decoded, or one tile, may not exceed this.
 constexpr uint64_t kMaxBandBytes = uint64_t{1} << 31;
+// libtiff's write buffer: written out to the file each time it fills.
+constexpr tmsize_t kWriteBufferBytes = tmsize_t{1} << 20;
 
 // libtiff's errors belong in the last-error text, where callers look; its
 // warnings (unknown tags and the like) are not failures and are dropped.
@@ -427,6 +429,14 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
     return false;
 }
 
+bool TIFFClass::SkipLine(uint32_t fileRow) {
+    if (!m_tif || m_writing) return PostError("TIFFClass::SkipLine() no file open for reading");
+    if (fileRow >= m_desc.storedLength || PrepareLineBuffer()) return true;
+    for (uint16_t p = 0; p < m_planes; ++p)
+        if (FetchRow(fileRow, p, m_line.data() + p * m_desc.scanlineSize)) return true;
+    return false;
+}
+
 // ---- Whole images ---------------------------------------------------------------
 
 unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
@@ -454,9 +464,9 @@ unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
 unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
     ImgStruct& s = img->ImgStruct;
     const TiffDescription& d = m_desc;
-    if (ExceedsPixelLimit(d.imageWidth, d.imageLength, "TIFFClass::ReadTIFFtoMem",
-                          m_name.c_str()) ||
-        CheckDeclaredSize("TIFFClass::ReadTIFFtoMem"))
+    if (CheckDeclaredSize("TIFFClass::ReadTIFFtoMem") ||
+        ExceedsPixelLimit(d.imageWidth, d.imageLength, "TIFFClass::ReadTIFFtoMem",
+                          m_name.c_str()))
         return nullptr;
     s.Width = d.imageWidth;
     s.Height = d.imageLength;
@@ -741,6 +751,14 @@ TIFF* TIFFClass::Open_Write_Tiff(bool lzw, ImgClass* img) {
     const double res = s.Resolution != 0.0 ? s.Resolution : 100.0;
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, res);
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, res);
+    // The image is one strip; left to itself libtiff would gather the whole
+    // strip in memory before writing any of it. A bounded buffer is written
+    // out each time it fills.
+    if (!TIFFWriteBufferSetup(tif, nullptr, kWriteBufferBytes)) {
+        PostError("TIFFClass::Open_Write_Tiff(%s) no memory for the write buffer", s.FileName);
+        TIFFClose(tif);
+        return nullptr;
+    }
 
     m_tif = tif;
     m_writing = true;

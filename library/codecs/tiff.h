@@ -53,6 +53,9 @@ public:
     // Converts file row fileRow, pixels x0 to x1-1, to the start of image row
     // imageRow, as 8-bit grey or R,G,B. Needs an open file.
     bool GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint32_t x0, uint32_t x1);
+    // Decodes fileRow and drops it: compressed strips cannot skip rows, so
+    // a reader that wants every n-th row decodes the others through here.
+    bool SkipLine(uint32_t fileRow);
 
     // Reads img's FileName whole. Returns the pixel buffer, or null on
     // failure (the buffer then released). bgr delivers colour as B,G,R.

@@ -124,14 +124,21 @@ bool ReadSelectedRows(TIFFClass& tiff, int thumbWidth, ImgClass& work, const cha
             progress.Line(static_cast<int>(i));
         }
     } else {
-        // Compressed rows decode in order: work row k comes from the first
-        // file row whose target is k.
+        // Compressed rows decode in order, each once: work row k comes from
+        // the first file row whose target is k; the rows between are decoded
+        // and dropped, unconverted.
         int64_t previous = -1;
         for (uint32_t r = 0; r < d.imageLength; ++r) {
             const int64_t target = static_cast<int64_t>(r / x);
-            if (target == previous) continue;
-            previous = target;
             if (target >= n) break;
+            if (target == previous) {
+                if (tiff.SkipLine(r)) {
+                    if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
+                    return false;
+                }
+                continue;
+            }
+            previous = target;
             if (tiff.GetLine(&work, r, static_cast<uint32_t>(target), 0, d.imageWidth)) {
                 if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
                 return false;

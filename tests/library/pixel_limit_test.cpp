@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,40 +13,6 @@ using namespace testing_support;
 namespace {
 
 constexpr uint32_t kHuge = 40000;  // 40000 x 40000 is beyond the default limit
-
-void Put16LE(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-void Put32LE(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-
-// A colour bitmap header claiming the size, followed by one row of pixels.
-std::vector<uint8_t> HugeBmp(uint32_t w, uint32_t h) {
-    std::vector<uint8_t> b(54 + 64, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    Put32LE(b, 2, uint32_t(b.size()));
-    Put32LE(b, 10, 54);
-    Put32LE(b, 14, 40);
-    Put32LE(b, 18, w);
-    Put32LE(b, 22, h);
-    Put16LE(b, 26, 1);
-    Put16LE(b, 28, 24);
-    return b;
-}
-
-// A run-length Targa header claiming the size, followed by a few packets.
-std::vector<uint8_t> HugeTarga(uint32_t w, uint32_t h) {
-    std::vector<uint8_t> b(18, 0);
-    b[2] = 10;
-    Put16LE(b, 12, w);
-    Put16LE(b, 14, h);
-    b[16] = 24;
-    for (int i = 0; i < 16; ++i) b.insert(b.end(), {0xFF, 1, 2, 3});
-    return b;
-}
 
 // A small real JPEG whose frame header is then made to claim the size.
 std::vector<uint8_t> HugeJpeg(const TempDir& dir, uint32_t w, uint32_t h) {
@@ -103,18 +68,15 @@ protected:
     uint64_t saved_ = orvix::Lib().maxPixels;
 };
 
-TEST_F(PixelLimit, EveryReaderRefusesASmallFileClaimingAGiganticImage) {
+// Compressed data cannot show by its length that a claimed size is false:
+// the limit is what stands between such a file and a gigantic allocation.
+TEST_F(PixelLimit, SmallCompressedFilesClaimingAGiganticImageAreRefused) {
     ASSERT_EQ(saved_, orvix::Library::kDefaultMaxPixels) << "ORVIX_MAX_PIXELS set for the tests?";
     TempDir dir;
-    WriteText(dir.File("huge.pgm"), "P5\n40000 40000\n255\n" + std::string(64, 'x'));
-    WriteText(dir.File("huge.ppm"), "P6\n40000 40000\n255\n" + std::string(64, 'x'));
-    WriteBytes(dir.File("huge.bmp"), HugeBmp(kHuge, kHuge));
-    WriteBytes(dir.File("huge.tga"), HugeTarga(kHuge, kHuge));
     WriteBytes(dir.File("huge.jpg"), HugeJpeg(dir, kHuge, kHuge));
     WriteHugeTiff(dir.File("huge.tif"), kHuge, kHuge);
 
-    for (const char* name : {"huge.pgm", "huge.ppm", "huge.bmp", "huge.tga", "huge.jpg",
-                             "huge.tif"}) {
+    for (const char* name : {"huge.jpg", "huge.tif"}) {
         SCOPED_TRACE(name);
         ImgClass img;
         EXPECT_TRUE(Read(dir.File(name), img));
@@ -141,13 +103,18 @@ TEST_F(PixelLimit, ALoweredLimitRefusesLargerImagesAndKeepsSmallerOnes) {
     ASSERT_FALSE(Write_BMP(&big));
     SetName(big, dir.File("big.ppm"));
     ASSERT_FALSE(Write_8BitPPM(&big));
+    SetName(big, dir.File("big.tga"));
+    ASSERT_FALSE(Convert_Image(dir.File("big.ppm").c_str(), dir.File("big.tga").c_str(),
+                               IMG_TYPE_TARGA, 0));
+    SetName(big, dir.File("big.pgm"));
+    ASSERT_FALSE(Write_8BitPGM(&big));
     SetName(small, dir.File("small.tif"));
     ASSERT_FALSE(WriteTIFF(false, false, &small));
     SetName(small, dir.File("small.pgm"));
     ASSERT_FALSE(Write_8BitPGM(&small));
 
     orvix::Lib().maxPixels = 100;
-    for (const char* name : {"big.tif", "big.jpg", "big.bmp", "big.ppm"}) {
+    for (const char* name : {"big.tif", "big.jpg", "big.bmp", "big.ppm", "big.pgm", "big.tga"}) {
         SCOPED_TRACE(name);
         ImgClass img;
         EXPECT_TRUE(Read(dir.File(name), img));

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Compares the library with its peers on a generated 6000 x 4000 RGB photo,
+# everything on one thread, and prints medians (ms) and our time / the peer's.
+#
+#   bench/peers.sh [RUNS]        (default 5)
+#
+# 1. In memory (decode excluded): ScaleImage against OpenCV's cv::resize with
+#    INTER_CUBIC, the four-tap interpolator of the same class, at 0.5, 0.25, 2.0.
+# 2. File to file at 0.5, JPEG in, uncompressed TIFF and JPEG (quality 85) out:
+#    the orvix tool against OpenCV (imread, resize, imwrite), ImageMagick
+#    (-filter Catrom -resize) and libvips (resize --kernel cubic). orvix,
+#    ImageMagick and libvips are timed as commands; OpenCV inside its
+#    interpreter, so that Python's start is not counted against it.
+#    Quality 85 keeps every writer on 4:2:0 chroma (some switch it off at 90).
+# 3. Peak resident memory of Low_Memory_ScaleImage (orvix scale --low-memory)
+#    by /usr/bin/time -v, against the size of the decoded source.
+# 4. A 400-pixel thumbnail of an uncompressed 6000 x 4000 TIFF against reading
+#    that TIFF whole, both in process.
+set -euo pipefail
+
+runs=${1:-5}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ORVIX_BENCH_BUILD:-$root/build-bench}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The peers are not needed by the library or its tests; install them here.
+need=()
+/usr/bin/python3 -c "import cv2" 2>/dev/null || need+=(python3-opencv)
+/usr/bin/python3 -c "import PIL" 2>/dev/null || need+=(python3-pil)
+[ -x /usr/bin/vips ] || need+=(libvips-tools)
+[ -x /usr/bin/convert ] || need+=(imagemagick)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update >&2
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${need[@]}" >&2
+fi
+
+echo "building in $build ..." >&2
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target bench_timer orvix >/dev/null
+timer=$build/bench/bench_timer
+orvix=$build/tools/orvix
+
+export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 OPENCV_FOR_THREADS_NUM=1
+
+# A photo-like image: gradients in two channels, noise in the third, and a
+# blurred copy of noise laid over all three.
+echo "generating the 6000x4000 photo ..." >&2
+/usr/bin/python3 - "$work" <<'EOF'
+import sys
+from PIL import Image, ImageChops, ImageFilter
+w, h, out = 6000, 4000, sys.argv[1]
+r = Image.linear_gradient("L").resize((w, h))
+g = Image.radial_gradient("L").resize((w, h))
+b = Image.effect_noise((w, h), 60)
+texture = Image.effect_noise((w, h), 90).filter(ImageFilter.GaussianBlur(2))
+rgb = Image.merge("RGB", [ImageChops.add(c, texture, 2.0) for c in (r, g, b)])
+rgb.save(out + "/photo.ppm")
+rgb.save(out + "/photo.jpg", quality=90)
+rgb.save(out + "/photo.tif")  # uncompressed
+EOF
+
+# Median wall time in milliseconds of a command run $runs times.
+median_ms() {
+  local times=() start end
+  for ((i = 0; i < runs; i++)); do
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
+    end=$(date +%s%N)
+    times+=($(((end - start) / 1000)))
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.1f", a[int((NR + 1) / 2)] / 1000 }'
+}
+
+# OpenCV timed in its interpreter: mode "memory" (resize only) or an output file.
+opencv_ms() {
+  /usr/bin/python3 - "$work/photo.jpg" "$runs" "$@" <<'EOF'
+import sys, time
+import cv2
+cv2.setNumThreads(1)
+src, runs, mode, factor = sys.argv[1], int(sys.argv[2]), sys.argv[3], float(sys.argv[4])
+params = [cv2.IMWRITE_TIFF_COMPRESSION, 1] if mode.endswith(".tif") else [cv2.IMWRITE_JPEG_QUALITY, 85]
+a = cv2.imread(src)
+size = (int(a.shape[1] * factor + 0.5), int(a.shape[0] * factor + 0.5))
+def job():
+    if mode == "memory":
+        cv2.resize(a, size, interpolation=cv2.INTER_CUBIC)
+    else:
+        b = cv2.resize(cv2.imread(src), size, interpolation=cv2.INTER_CUBIC)
+        cv2.imwrite(mode, b, params)
+times = []
+for _ in range(runs):
+    t = time.perf_counter(); job(); times.append((time.perf_counter() - t) * 1000)
+times.sort()
+print("%.1f" % times[len(times) // 2])
+EOF
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+
+echo
+echo "== In memory, 6000x4000 RGB, median of $runs (ms); ratio = ours / OpenCV (target <= 1.0)"
+printf '%-7s %-11s %9s %9s %6s\n' factor output ours OpenCV ratio
+for f in 0.5 0.25 2.0; do
+  read -r out ours < <("$timer" scale "$work/photo.ppm" "$f" "$runs")
+  cv=$(opencv_ms memory "$f")
+  printf '%-7s %-11s %9s %9s %6s\n' "$f" "$out" "$ours" "$cv" "$(ratio "$ours" "$cv")"
+done
+
+echo
+echo "== File to file, JPEG 6000x4000 in, scaled by 0.5, median of $runs (ms); ratio = ours / peer"
+echo "   targets: ratio < 1.0 against ImageMagick, <= 1.1 against OpenCV"
+printf '%-5s %9s | %9s %6s | %9s %6s | %9s %6s\n' out ours OpenCV ratio ImageMagick ratio libvips ratio
+for ext in tif jpg; do
+  if [ $ext = tif ]; then
+    ours=$(median_ms "$orvix" scale "$work/photo.jpg" "$work/o.tif" 0.5 --format tiff)
+    im=$(median_ms /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
+         -compress None "$work/i.tif")
+    vips=$(median_ms /usr/bin/vips resize "$work/photo.jpg" "$work/v.tif[compression=none]" 0.5 --kernel cubic)
+  else
+    ours=$(median_ms "$orvix" scale "$work/photo.jpg" "$work/o.jpg" 0.5 --format jpeg --quality 85)
+    im=$(median_ms /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
+         -quality 85 -sampling-factor 2x2 "$work/i.jpg")
+    vips=$(median_ms /usr/bin/vips resize "$work/photo.jpg" "$work/v.jpg[Q=85,subsample-mode=on]" 0.5 \
+           --kernel cubic)
+  fi
+  cv=$(opencv_ms "$work/c.$ext" 0.5)
+  printf '%-5s %9s | %9s %6s | %11s %6s | %9s %6s\n' "$ext" "$ours" "$cv" "$(ratio "$ours" "$cv")" \
+      "$im" "$(ratio "$ours" "$im")" "$vips" "$(ratio "$ours" "$vips")"
+done
+
+echo
+echo "== Low_Memory_ScaleImage of the 6000x4000 JPEG (orvix scale --low-memory), peak resident memory"
+echo "   target: at most the decoded source + 16 MiB"
+src_mib=$(awk 'BEGIN { printf "%.1f", 6000 * 4000 * 3 / 1048576 }')
+printf '%-28s %12s %14s\n' job "peak MiB" "source+16 MiB"
+for f in 0.5 2.0; do
+  for mode in --low-memory ""; do
+    /usr/bin/time -v "$orvix" scale "$work/photo.jpg" "$work/lm.tif" "$f" --format tiff $mode \
+        2>"$work/time.txt" >/dev/null
+    kib=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$work/time.txt")
+    label="scale $f ${mode:-(whole image)}"
+    printf '%-28s %12s %14s\n' "$label" "$(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }')" \
+        "$(awk -v s="$src_mib" 'BEGIN { printf "%.1f", s + 16 }')"
+  done
+done
+
+echo
+echo "== 400-pixel thumbnail of an uncompressed 6000x4000 TIFF, median of $runs (ms)"
+echo "   target: thumbnail / whole read <= 0.20"
+read_ms=$("$timer" read "$work/photo.tif" "$runs")
+thumb_ms=$("$timer" thumb "$work/photo.tif" 400 "$runs")
+printf '%-12s %9s\n%-12s %9s\n%-12s %9s\n' "whole read" "$read_ms" thumbnail "$thumb_ms" \
+    ratio "$(ratio "$thumb_ms" "$read_ms")"
