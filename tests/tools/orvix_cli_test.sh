@@ -49,6 +49,12 @@ check "unknown command" 2 "$orvix" shrink "$work/in.ppm"
 check "bad factor" 2 "$orvix" scale "$work/in.ppm" "$work/x.tif" -3
 check "low memory needs TIFF" 2 "$orvix" scale "$work/in.ppm" "$work/x.jpg" 0.5 --low-memory
 check "unreadable image" 1 "$orvix" info "$work/out"
+# The pixel limit comes from the environment when the library loads.
+check "image beyond ORVIX_MAX_PIXELS" 1 env ORVIX_MAX_PIXELS=3071 "$orvix" scale "$work/in.ppm" "$work/x.tif" 2
+grep -q "claims 64 x 48 pixels, more than the limit of 3071 (ORVIX_MAX_PIXELS)" "$work/err" ||
+  { echo "FAIL: pixel limit message"; cat "$work/err"; failures=$((failures + 1)); }
+check "image at ORVIX_MAX_PIXELS" 0 env ORVIX_MAX_PIXELS=3072 "$orvix" scale "$work/in.ppm" "$work/y.tif" 2
+check "unusable ORVIX_MAX_PIXELS keeps the default" 0 env ORVIX_MAX_PIXELS=-5 "$orvix" scale "$work/in.ppm" "$work/z.tif" 2
 
 if [ "$failures" -ne 0 ]; then echo "$failures checks failed"; exit 1; fi
 echo "orvix tool checks passed"
