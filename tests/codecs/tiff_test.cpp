@@ -180,37 +180,6 @@ void WriteRaw(const std::string& path, uint32_t w, uint32_t h, int samples) {
     WriteBytes(path, bytes);
 }
 
-// Tags of a file as libtiff reads them.
-struct Tags {
-    uint32_t width = 0, length = 0, rowsPerStrip = 0;
-    uint16_t bits = 0, spp = 0, compression = 0, photometric = 0, unit = 0, planar = 0;
-    float xres = 0, yres = 0;
-    std::string description;
-    bool bigEndian = false;
-};
-
-Tags ReadTags(const std::string& path) {
-    Tags t;
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif) return t;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.length);
-    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &t.rowsPerStrip);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &t.spp);
-    TIFFGetField(tif, TIFFTAG_COMPRESSION, &t.compression);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t.photometric);
-    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &t.unit);
-    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &t.planar);
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &t.xres);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &t.yres);
-    char* d = nullptr;
-    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &d) && d) t.description = d;
-    t.bigEndian = TIFFIsBigEndian(tif);
-    TIFFClose(tif);
-    return t;
-}
-
 // The pixel bytes python3-pil decodes from a file, and its view of the tags.
 struct PilView {
     std::string mode;
@@ -756,7 +725,7 @@ TEST_F(TiffRead, FilesWrittenByImageMagick) {
     WriteRaw(dir.File("p.raw"), 45, 19, 3);
     ASSERT_EQ(RunQuiet(Fill(rgb + "-colors 16 -type Palette {out}", dir.File("p.raw"), pal, 45, 19)), 0);
     ASSERT_EQ(RunQuiet(std::string(kConvert) + " " + pal + " -depth 8 ppm:" + ppm), 0);
-    EXPECT_EQ(ReadTags(pal).photometric, PHOTOMETRIC_PALETTE);
+    EXPECT_EQ(ReadTiffTags(pal).photometric, PHOTOMETRIC_PALETTE);
     const std::vector<uint8_t> ref = ReadBytes(ppm);
     ASSERT_GT(ref.size(), size_t{45} * 19 * 3);
     const size_t offset = ref.size() - size_t{45} * 19 * 3;  // past the header
@@ -973,7 +942,7 @@ TEST_F(TiffWrite, IndependentReadersSeeThePixelsTagsAndResolution) {
             ASSERT_FALSE(WriteTIFF(lzw, false, &img)) << LastError();
             EXPECT_EQ(img.ImgStruct.Type, IMG_TYPE_TIFF);
 
-            const Tags tags = ReadTags(path);
+            const TiffTags tags = ReadTiffTags(path);
             EXPECT_EQ(tags.width, 53u);
             EXPECT_EQ(tags.length, 21u);
             EXPECT_EQ(tags.spp, samples);
@@ -1030,7 +999,7 @@ TEST_F(TiffWrite, ResolutionDefaultsAndBilevelPackBits) {
     SetName(img, path);
     ASSERT_FALSE(WriteTIFF(true, false, &img));
     EXPECT_EQ(img.ImgStruct.ResUnit, 1);
-    Tags tags = ReadTags(path);
+    TiffTags tags = ReadTiffTags(path);
     EXPECT_EQ(tags.compression, COMPRESSION_PACKBITS);
     EXPECT_EQ(tags.bits, 1);
     EXPECT_EQ(tags.unit, RESUNIT_NONE);
@@ -1043,7 +1012,7 @@ TEST_F(TiffWrite, ResolutionDefaultsAndBilevelPackBits) {
     });
 
     ASSERT_FALSE(WriteTIFF(false, false, &img));
-    EXPECT_EQ(ReadTags(path).compression, COMPRESSION_NONE);
+    EXPECT_EQ(ReadTiffTags(path).compression, COMPRESSION_NONE);
 }
 
 TEST_F(TiffWrite, ImagesTheWriterCannotHoldAreRefused) {
@@ -1135,7 +1104,7 @@ TEST_F(TiffWrite, PlanarZulRoundTrip) {
     EXPECT_EQ(img.ImgStruct.Planar, 1);
     EXPECT_EQ(0, std::memcmp(before.data(), img.ImgStruct.ImgData, before.size()));
 
-    const Tags tags = ReadTags(path);
+    const TiffTags tags = ReadTiffTags(path);
     EXPECT_EQ(tags.width, 100u);
     EXPECT_EQ(tags.length, 150u);
     EXPECT_EQ(tags.spp, 1);
@@ -1184,7 +1153,7 @@ TEST_F(TiffWrite, PlanarRequestOnAGreyImageWritesAPlainFile) {
     SetName(img, path);
     ASSERT_FALSE(WriteZUL_TIFF(false, false, &img));
     EXPECT_EQ(LastError(), "RGBtoYCC  Image is BW\n");
-    EXPECT_TRUE(ReadTags(path).description.empty());
+    EXPECT_TRUE(ReadTiffTags(path).description.empty());
     EXPECT_EQ(Get_File_Type(path.c_str()), IMG_TYPE_TIFF);
     auto back = Read(path);
     ASSERT_NE(back, nullptr);

@@ -45,28 +45,6 @@ bool ReadBack(const std::string& path, ImgClass& img) {
     return ReadImage(false, &img);
 }
 
-// Tags as libtiff itself reads them.
-struct Tags {
-    uint32_t width = 0, length = 0;
-    uint16_t compression = 0, photometric = 0, samples = 0, unit = 0;
-    float xres = 0, yres = 0;
-};
-
-bool ReadTags(const std::string& path, Tags& t) {
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif) return false;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.length);
-    TIFFGetField(tif, TIFFTAG_COMPRESSION, &t.compression);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t.photometric);
-    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
-    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &t.unit);
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &t.xres);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &t.yres);
-    TIFFClose(tif);
-    return true;
-}
-
 ::testing::AssertionResult SameAsReference(const ImgClass& got, const ref::Image& want) {
     const ImgStruct& g = got.ImgStruct;
     if (g.Width != want.width || g.Height != want.height || g.Samples != want.samples)
@@ -174,17 +152,18 @@ TEST_F(LowMemoryScale, ColourFileTagsAndCompression) {
     ASSERT_FALSE(Low_Memory_ScaleImage(true, &src, const_cast<char*>(lzw.c_str()), 0.5, -1.0));
     ASSERT_FALSE(Low_Memory_ScaleImage(false, &src, const_cast<char*>(plain.c_str()), 0.5, -1.0));
 
-    Tags t;
-    ASSERT_TRUE(ReadTags(lzw, t));
+    TiffTags t = ReadTiffTags(lzw);
+    ASSERT_TRUE(t.opened);
     EXPECT_EQ(t.width, 200u);
     EXPECT_EQ(t.length, 150u);
     EXPECT_EQ(t.compression, COMPRESSION_LZW);
     EXPECT_EQ(t.photometric, PHOTOMETRIC_RGB);
-    EXPECT_EQ(t.samples, 3);
+    EXPECT_EQ(t.spp, 3);
     EXPECT_EQ(t.unit, 3);
     EXPECT_FLOAT_EQ(t.xres, 72.0f);
     EXPECT_FLOAT_EQ(t.yres, 72.0f);
-    ASSERT_TRUE(ReadTags(plain, t));
+    t = ReadTiffTags(plain);
+    ASSERT_TRUE(t.opened);
     EXPECT_EQ(t.compression, COMPRESSION_NONE);
 
     ImgClass a, b;
@@ -200,10 +179,10 @@ TEST_F(LowMemoryScale, GreySourceGivesBlackIsZeroFile) {
     RandomImage(src, 75, 51, 1, 0, rng);
     const std::string out = dir.File("grey.tif");
     ASSERT_FALSE(Low_Memory_ScaleImage(true, &src, const_cast<char*>(out.c_str()), 1.3, 0.7));
-    Tags t;
-    ASSERT_TRUE(ReadTags(out, t));
+    const TiffTags t = ReadTiffTags(out);
+    ASSERT_TRUE(t.opened);
     EXPECT_EQ(t.photometric, PHOTOMETRIC_MINISBLACK);
-    EXPECT_EQ(t.samples, 1);
+    EXPECT_EQ(t.spp, 1);
     EXPECT_EQ(t.width, 98u);   // trunc(97.5 + 0.5)
     EXPECT_EQ(t.length, 36u);  // trunc(35.7 + 0.5)
     EXPECT_EQ(t.unit, 2);
@@ -224,8 +203,8 @@ TEST_F(LowMemoryScale, FactorOneWritesTheSourceUnscaled) {
                 << Get_Last_Error();
             EXPECT_STREQ(Get_Last_Error(), "");
             EXPECT_STREQ(src.ImgStruct.FileName, "/nowhere/source-name.tif");
-            Tags t;
-            ASSERT_TRUE(ReadTags(out, t));
+            const TiffTags t = ReadTiffTags(out);
+            ASSERT_TRUE(t.opened);
             EXPECT_EQ(t.compression, COMPRESSION_LZW);
             ImgClass back;
             ASSERT_FALSE(ReadBack(out, back));

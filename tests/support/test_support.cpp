@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +11,29 @@
 namespace testing_support {
 
 std::vector<std::pair<int, int>> ProgressLog::calls;
+
+TiffTags ReadTiffTags(const std::string& path) {
+    TiffTags t;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif) return t;
+    t.opened = true;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.length);
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &t.rowsPerStrip);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &t.spp);
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &t.compression);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t.photometric);
+    TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &t.unit);
+    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &t.planar);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &t.xres);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &t.yres);
+    char* d = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &d) && d) t.description = d;
+    t.bigEndian = TIFFIsBigEndian(tif);
+    TIFFClose(tif);
+    return t;
+}
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "orvix_test_XXXXXX").string();

@@ -45,6 +45,18 @@ void SetName(ImgClass& img, const std::string& name);
 // independent tools).
 bool HaveProgram(const std::string& path);
 
+// The tags of a TIFF file as libtiff reads them; opened is false when
+// libtiff cannot open it.
+struct TiffTags {
+    bool opened = false;
+    uint32_t width = 0, length = 0, rowsPerStrip = 0;
+    uint16_t bits = 0, spp = 0, compression = 0, photometric = 0, unit = 0, planar = 0;
+    float xres = 0, yres = 0;
+    std::string description;
+    bool bigEndian = false;
+};
+TiffTags ReadTiffTags(const std::string& path);
+
 // Records every progress call.
 struct ProgressLog {
     static std::vector<std::pair<int, int>> calls;
