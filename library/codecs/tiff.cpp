@@ -300,8 +300,10 @@ bool TIFFClass::LoadBand(uint32_t band, uint16_t plane) {
     const TiffDescription& d = m_desc;
     const uint32_t bandHeight = d.tiled ? m_tileLength : m_rowsPerStrip;
     const uint32_t first = band * bandHeight;
+    // Buffers hold the rows the image has, whatever height its tiles claim:
+    // a file of a few rows may declare tiles of millions.
     const uint32_t rows = std::min(bandHeight, d.storedLength - first);
-    const uint64_t bytes = uint64_t{bandHeight} * d.scanlineSize;
+    const uint64_t bytes = uint64_t{rows} * d.scanlineSize;
     Band& b = m_bands[plane];
     b.index = UINT32_MAX;
     if (bytes > kMaxBandBytes)
@@ -324,17 +326,22 @@ bool TIFFClass::LoadBand(uint32_t band, uint16_t plane) {
     const uint64_t tileRow = static_cast<uint64_t>(TIFFTileRowSize64(m_tif));
     const uint64_t pixelBits = uint64_t{d.bitsPerSample} *
                                (d.planarConfig == PLANARCONFIG_SEPARATE ? 1 : d.samplesPerPixel);
-    if (tileBytes == 0 || tileRow == 0 || tileBytes > kMaxBandBytes || m_tileWidth == 0 ||
-        (uint64_t{m_tileWidth} * pixelBits) % 8 != 0 || tileRow * rows > tileBytes)
+    // Only the tile's first rows lie in the image; only they are decoded.
+    const uint64_t used = tileRow * rows;
+    if (tileBytes == 0 || tileRow == 0 || used > kMaxBandBytes || m_tileWidth == 0 ||
+        (uint64_t{m_tileWidth} * pixelBits) % 8 != 0 || used > tileBytes)
         return PostError("TIFFClass(%s) unusable tile size %u x %u", m_name.c_str(), m_tileWidth,
                          m_tileLength);
+    if (ExceedsPixelLimit(m_tileWidth, rows, "TIFFClass", m_name.c_str())) return true;
     try {
-        if (m_tile.size() < tileBytes) m_tile.assign(static_cast<size_t>(tileBytes), 0);
+        if (m_tile.size() < used) m_tile.assign(static_cast<size_t>(used), 0);
     } catch (const std::exception&) {
         return PostError("TIFFClass(%s) no memory for a tile", m_name.c_str());
     }
     for (uint32_t x = 0; x < d.imageWidth; x += m_tileWidth) {
-        if (TIFFReadTile(m_tif, m_tile.data(), x, first, 0, plane) < 0) return true;
+        const uint32_t tile = TIFFComputeTile(m_tif, x, first, 0, plane);
+        if (TIFFReadEncodedTile(m_tif, tile, m_tile.data(), static_cast<tmsize_t>(used)) < 0)
+            return true;
         const uint64_t offset = uint64_t{x} * pixelBits / 8;
         if (offset >= d.scanlineSize) break;
         const size_t length = static_cast<size_t>(std::min(tileRow, d.scanlineSize - offset));
