@@ -3,9 +3,7 @@
 // writers make reads right in independent readers.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -1237,14 +1235,8 @@ TEST_F(TiffRead, TilesTallerThanTheImageCostOnlyTheImagesRows) {
         SCOPED_TRACE(planar == PLANARCONFIG_CONTIG ? "contiguous" : "separate planes");
         const std::string path = dir.File("tall-tile.tif");
         WriteTallTileTiff(path, planar);
-        std::fflush(nullptr);
-        const pid_t child = fork();
-        ASSERT_NE(child, -1);
-        if (child == 0) _exit(ReadUnderAddressLimit(path));
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "10 no limit, 11 read failed, 12 wrong pixels, 13 no thumbnail";
+        EXPECT_EQ(RunInChild([&] { return ReadUnderAddressLimit(path); }), 0)
+            << "-1 no normal exit, 10 no limit, 11 read failed, 12 wrong pixels, 13 no thumbnail";
     }
 #endif
 }
@@ -1321,14 +1313,11 @@ TEST_F(TiffRead, FuzzedTallTileFileIsThumbnailedWithinBoundedMemory) {
 #else
     const std::string image = dir.File("fuzzed.tif");
     WriteBytes(image, std::vector<uint8_t>(std::begin(kTallTileInput), std::end(kTallTileInput)));
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) _exit(ThumbnailUnderAddressLimit(image, dir.File("fuzzed.hdr"), dir.File("fuzzed.tnl")));
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 no limit, 14/15 the file or memory thumbnail ran out of memory";
+    EXPECT_EQ(RunInChild([&] {
+                  return ThumbnailUnderAddressLimit(image, dir.File("fuzzed.hdr"), dir.File("fuzzed.tnl"));
+              }),
+              0)
+        << "-1 no normal exit, 10 no limit, 14/15 the file or memory thumbnail ran out of memory";
 #endif
 }
 

@@ -2,9 +2,7 @@
 // in the thumbnail, stored against compressed files, in memory and as files,
 // and the process-wide switch from JPEG to TIFF thumbnails.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -333,14 +331,9 @@ int SwitchOffInChild(const TempDir& dir) {
 TEST(ThumbnailSwitch, QualityZeroTurnsJpegThumbnailsOffForGood) {
     TempDir dir;
     const bool before = orvix::Lib().thumbnails.jpegOn;
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) _exit(SwitchOffInChild(dir));
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child ended abnormally";
-    EXPECT_EQ(WEXITSTATUS(status), kOk) << Describe(WEXITSTATUS(status));
+    const int status = RunInChild([&] { return SwitchOffInChild(dir); });
+    ASSERT_NE(status, -1) << "the child ended abnormally";
+    EXPECT_EQ(status, kOk) << Describe(status);
     // The switch stayed in the child.
     EXPECT_EQ(orvix::Lib().thumbnails.jpegOn, before);
 }

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -11,6 +12,16 @@
 namespace testing_support {
 
 std::vector<std::pair<int, int>> ProgressLog::calls;
+
+int RunInChild(const std::function<int()>& fn) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == -1) return -1;
+    if (child == 0) _exit(fn());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
 
 TiffTags ReadTiffTags(const std::string& path) {
     TiffTags t;

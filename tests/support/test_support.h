@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ struct TiffTags {
     bool bigEndian = false;
 };
 TiffTags ReadTiffTags(const std::string& path);
+
+// Runs fn in a forked child and returns its exit status, or -1 when the
+// child did not exit normally: for cases that change process-wide state or
+// limits that must not reach the other tests.
+int RunInChild(const std::function<int()>& fn);
 
 // Records every progress call.
 struct ProgressLog {
