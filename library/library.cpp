@@ -117,9 +117,17 @@ ORVIX_API bool Post_Error(const char* message) {
     std::string& text = Lib().lastError;
     if (!message || !*message) {
         text.clear();
-    } else {
-        text += message;
-        text += '\n';
+        return true;
+    }
+    text += message;
+    text += '\n';
+    // Callers clear the text only now and then, and a damaged file can make
+    // a codec report a fault for every row: past twice the bound the oldest
+    // whole messages go, keeping the newest kMaxErrorText characters or so.
+    if (text.size() > 2 * Library::kMaxErrorText) {
+        const size_t from = text.size() - Library::kMaxErrorText;
+        const size_t line = text.find('\n', from);
+        text.erase(0, line == std::string::npos ? from : line + 1);
     }
     return true;
 }

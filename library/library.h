@@ -26,6 +26,8 @@ class CScaleImage;
 struct Library {
     // Larger than any real photograph or scan (a 32768 x 32768 image).
     static constexpr uint64_t kDefaultMaxPixels = uint64_t{1} << 30;
+    // The last-error text keeps about this many of its newest characters.
+    static constexpr size_t kMaxErrorText = 64 * 1024;
 
     Library();
     ~Library();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "library.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -145,6 +146,45 @@ TEST(ErrorText, HoldsLongHistories) {
     EXPECT_EQ(text.size(), size_t{120 * 100});
     EXPECT_EQ(text.substr(0, 100), line + "\n");
     EXPECT_EQ(text.substr(text.size() - 100), line + "\n");
+    Post_Error("");
+}
+
+// Found by fuzzing: reads do not clear the text, so a long batch of damaged
+// files grew it without bound (2 GB in the fuzzer).
+TEST(ErrorText, KeepsItsNewestWholeMessagesWithinABound) {
+    Post_Error("");
+    const size_t bound = orvix::Library::kMaxErrorText;
+    for (int i = 0; i < 200000; ++i) Post_Error(("message " + std::to_string(i)).c_str());
+    const std::string text = Get_Last_Error();
+    EXPECT_GE(text.size(), bound);
+    EXPECT_LE(text.size(), 2 * bound);
+    const std::string last = "message 199999\n";
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    // It starts with a whole message, and every message after it is kept.
+    ASSERT_EQ(text.rfind("message ", 0), 0u) << text.substr(0, 40);
+    const int first = std::stoi(text.substr(8));
+    size_t lines = 0;
+    for (const char c : text) lines += c == '\n';
+    EXPECT_EQ(lines, size_t(200000 - first));
+    Post_Error("");
+}
+
+// The same through a reader: a damaged file read again and again without
+// clearing the text leaves it bounded, its newest message last.
+TEST(ErrorText, RepeatedFailingReadsKeepTheTextBounded) {
+    TempDir dir;
+    const std::string path = dir.File("damaged.pgm");
+    WriteText(path, "P5\n4000 4000\n255\n" + std::string(10, 'x'));
+    Post_Error("");
+    for (int i = 0; i < 5000; ++i) {
+        ImgClass img;
+        SetName(img, path);
+        ASSERT_TRUE(ReadImage(false, &img));
+    }
+    const std::string text = Get_Last_Error();
+    EXPECT_LE(text.size(), 2 * orvix::Library::kMaxErrorText);
+    EXPECT_NE(text.find("more than the file holds"), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
     Post_Error("");
 }
 
