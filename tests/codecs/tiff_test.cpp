@@ -1183,7 +1183,7 @@ namespace {
 
 // A 13 x 7 colour image in one tile that claims 17190928 rows (a multiple
 // of 16, as tiles must be); only the image's 7 rows are stored.
-void WriteTallTileTiff(const std::string& path, int planar) {
+[[maybe_unused]] void WriteTallTileTiff(const std::string& path, int planar) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tif, nullptr);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 13u);
@@ -1210,7 +1210,7 @@ void WriteTallTileTiff(const std::string& path, int planar) {
 
 // Reads path whole and as a 6-pixel thumbnail in a child whose address
 // space is limited to 256 MiB; the exit status names what failed.
-int ReadUnderAddressLimit(const std::string& path) {
+[[maybe_unused]] int ReadUnderAddressLimit(const std::string& path) {
     const rlimit limit{256u << 20, 256u << 20};
     if (setrlimit(RLIMIT_AS, &limit) != 0) return 10;
     ImgClass img;
@@ -1290,7 +1290,7 @@ const uint8_t kTallTileInput[] = {
     0x55, 0xa5, 0x00, 0x43, 0x55, 0x57, 0x00,
 };
 
-int ThumbnailUnderAddressLimit(const std::string& image, const std::string& header,
+[[maybe_unused]] int ThumbnailUnderAddressLimit(const std::string& image, const std::string& header,
                                const std::string& thumb) {
     const rlimit limit{256u << 20, 256u << 20};
     if (setrlimit(RLIMIT_AS, &limit) != 0) return 10;
