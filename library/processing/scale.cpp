@@ -634,7 +634,8 @@ void CScaleImage::ScaleRow(const LinePlan& plan, const unsigned char* in,
         // outrun the hardware prefetcher on rows that come from memory; so
         // before each block of outputs the input lines a fixed distance
         // ahead are asked for, each line once.
-        size_t asked = (size_t(plan.first[done < plan.innerEnd ? done : 0]) * samples) & ~size_t{63};
+        size_t asked =
+            done < plan.innerEnd ? (size_t(plan.first[done]) * samples) & ~size_t{63} : 0;
         while (done < plan.innerEnd) {
             const size_t to = std::min(done + kRowBlock, plan.innerEnd);
             const size_t wanted = (size_t(plan.first[to - 1]) + 4) * samples + kPrefetchBytes;
