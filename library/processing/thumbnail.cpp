@@ -131,18 +131,14 @@ bool ReadSelectedRows(TIFFClass& tiff, int thumbWidth, ImgClass& work, const cha
         for (uint32_t r = 0; r < d.imageLength; ++r) {
             const int64_t target = static_cast<int64_t>(r / x);
             if (target >= n) break;
-            if (target == previous) {
-                if (tiff.SkipLine(r)) {
-                    if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
-                    return false;
-                }
-                continue;
-            }
-            previous = target;
-            if (tiff.GetLine(&work, r, static_cast<uint32_t>(target), 0, d.imageWidth)) {
+            const bool wanted = target != previous;
+            if (wanted ? tiff.GetLine(&work, r, static_cast<uint32_t>(target), 0, d.imageWidth)
+                       : tiff.SkipLine(r)) {
                 if (who) PostError("TIFFClass::TiffmakeLocalThn GetLine failed");
                 return false;
             }
+            if (!wanted) continue;
+            previous = target;
             progress.Line(static_cast<int>(target));
         }
     }
