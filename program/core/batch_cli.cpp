@@ -1,0 +1,599 @@
+#include "batch_cli.h"
+
+#include "app_settings.h"
+#include "naming.h"
+#include "platform.h"
+#include "scale_dialog.h"
+#include "text.h"
+
+#include <ORVIX_0500.h>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+namespace tolvane {
+
+const char kBatchUsage[] =
+    "usage: Tolvane --batch [OPTIONS] FILE... | FOLDER\n"
+    "\n"
+    "Converts every listed image into a scaled copy named A000_name, A001_name ...\n"
+    "(first letter stepped B, C ... while the name exists). The files lie in one\n"
+    "folder; a FOLDER lists its TIFF, JPEG, BMP, DCR and Targa files. The list is\n"
+    "sorted without regard to case, and a file's place in it is its number.\n"
+    "\n"
+    "  --dest DIR          destination folder (default: the source folder)\n"
+    "Size, at most one of:\n"
+    "  --percent P         P percent (default 100)\n"
+    "  --width PX          PX pixels wide\n"
+    "  --height PX         the first file's height PX sets the percentage\n"
+    "  --fit N             into a square of N pixels (output JPEG unless --format)\n"
+    "  --print-width X     X inches (or mm with --lpmm) wide at --res\n"
+    "  --print-height Y    Y inches (or mm) high at --res\n"
+    "Resolution:\n"
+    "  --res R             output resolution (default: the first file's)\n"
+    "  --lpmm              R and print sizes are in lines per mm and mm\n"
+    "Format:\n"
+    "  --format F          tiff (default), jpeg or bmp\n"
+    "  --quality Q         JPEG quality 1 to 100 (75 when outside 0 to 100)\n"
+    "  --lzw               LZW-compressed TIFF\n"
+    "  --low-memory        TIFF scaled row by row into the file\n"
+    "Run:\n"
+    "  -j N                N worker processes (default 1)\n"
+    "  --shard K/N         convert only the files at places i with i mod N = K\n"
+    "  --report FILE       one JSON line per file: position, source, output,\n"
+    "                      status, reason, width, height, ms\n"
+    "  --dry-run           print each file's output name and size; write nothing\n"
+    "  --quiet             no progress bar\n"
+    "  --help, --version\n"
+    "\n"
+    "Options are applied as edits of the dialog's fields, in this order:\n"
+    "resolution, size, format and its options.\n"
+    "Exit status: 0 when nothing failed, 1 when a file failed, 2 on a usage error.\n";
+
+namespace {
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+enum class SizeKind { None, Percent, Width, Height, Fit, PrintWidth, PrintHeight };
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string dest;
+    SizeKind size = SizeKind::None;
+    std::string sizeValue;
+    std::string res;
+    bool lpmm = false;
+    std::string format;
+    std::string quality;
+    bool lzw = false;
+    bool lowMemory = false;
+    int jobs = 1;
+    int shard = 0, shards = 1;
+    std::string report;
+    bool dryRun = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+double PositiveNumber(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !(v > 0) || v > 1e9)
+        throw UsageError(option + " takes a positive number, not '" + text + "'");
+    return v;
+}
+
+long WholeNumber(const std::string& option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < low || v > high)
+        throw UsageError(option + " takes a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not '" + text + "'");
+    return v;
+}
+
+void SetSize(Options& o, SizeKind kind, const std::string& option, const std::string& value) {
+    if (o.size != SizeKind::None) throw UsageError("give at most one size option");
+    if (kind == SizeKind::Percent || kind == SizeKind::PrintWidth || kind == SizeKind::PrintHeight)
+        PositiveNumber(option, value);
+    else
+        WholeNumber(option, value, 1, 1000000);
+    o.size = kind;
+    o.sizeValue = value;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+    Options o;
+    const std::pair<const char*, SizeKind> sizes[] = {
+        {"--percent", SizeKind::Percent}, {"--width", SizeKind::Width},
+        {"--height", SizeKind::Height},   {"--fit", SizeKind::Fit},
+        {"--print-width", SizeKind::PrintWidth}, {"--print-height", SizeKind::PrintHeight}};
+    for (size_t k = 0; k < args.size(); ++k) {
+        const std::string& a = args[k];
+        auto value = [&]() -> std::string {
+            if (k + 1 >= args.size()) throw UsageError(a + " needs a value");
+            return args[++k];
+        };
+        const auto size = std::find_if(std::begin(sizes), std::end(sizes),
+                                       [&](const auto& s) { return a == s.first; });
+        if (size != std::end(sizes)) {
+            SetSize(o, size->second, a, value());
+        } else if (a == "--dest") {
+            o.dest = value();
+        } else if (a == "--res") {
+            o.res = value();
+            PositiveNumber(a, o.res);
+        } else if (a == "--lpmm") {
+            o.lpmm = true;
+        } else if (a == "--format") {
+            o.format = value();
+            if (o.format != "tiff" && o.format != "jpeg" && o.format != "bmp")
+                throw UsageError("--format takes tiff, jpeg or bmp, not '" + o.format + "'");
+        } else if (a == "--quality") {
+            o.quality = value();
+            WholeNumber(a, o.quality, -1000000, 1000000);
+        } else if (a == "--lzw") {
+            o.lzw = true;
+        } else if (a == "--low-memory") {
+            o.lowMemory = true;
+        } else if (a == "-j" || a == "--jobs") {
+            o.jobs = int(WholeNumber(a, value(), 1, 64));
+        } else if (a == "--shard") {
+            const std::string s = value();
+            const size_t slash = s.find('/');
+            if (slash == std::string::npos) throw UsageError("--shard takes K/N, not '" + s + "'");
+            o.shards = int(WholeNumber("--shard's N", s.substr(slash + 1), 1, 1000000));
+            o.shard = int(WholeNumber("--shard's K", s.substr(0, slash), 0, o.shards - 1));
+        } else if (a == "--report") {
+            o.report = value();
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--quiet" || a == "-q") {
+            o.quiet = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError("unknown option " + a);
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    if (!o.help && !o.version && o.inputs.empty()) throw UsageError("name the files or a folder");
+    return o;
+}
+
+// ---- The list ------------------------------------------------------------------------
+
+// True when one of the open-file dialog's image filters offers the name.
+bool FilterOffers(const std::string& name) {
+    static const char* const kPatterns[] = {".tif", ".TIF", ".tiff", ".TIFF", ".jpg", ".JPG",
+                                            ".jpeg", ".JPEG", ".bmp", ".BMP", ".Dcr", ".DCR",
+                                            ".dcr", ".tga", ".TGA"};
+    for (const char* p : kPatterns) {
+        const size_t n = std::strlen(p);
+        if (name.size() > n && name.compare(name.size() - n, n, p) == 0) return true;
+    }
+    return false;
+}
+
+// What the open-file dialog would return for the inputs: the folder and
+// the names, or a lone path.
+std::vector<std::string> SelectionFor(const std::vector<std::string>& inputs) {
+    if (inputs.size() == 1 && platform::IsDirectory(inputs[0])) {
+        const std::string folder = platform::AbsolutePath(inputs[0]);
+        std::vector<std::string> names;
+        for (const std::string& name : platform::ListFolder(folder)) {
+            const std::string path = JoinPath(folder, name);
+            if (name[0] != '.' && FilterOffers(name) && platform::IsRegularFile(path) &&
+                Get_File_Type(path.c_str()) != IMG_TYPE_UNKNOWN)
+                names.push_back(name);
+        }
+        if (names.empty()) throw UsageError("no image files in " + inputs[0]);
+        std::sort(names.begin(), names.end());  // a fixed order for equal names
+        if (names.size() == 1) return {JoinPath(folder, names[0])};
+        names.insert(names.begin(), folder);
+        return names;
+    }
+    std::vector<std::string> selection;
+    std::string folder;
+    for (const std::string& input : inputs) {
+        if (!platform::IsRegularFile(input)) throw UsageError("no such file: " + input);
+        const std::string path = platform::AbsolutePath(input);
+        const std::string name = FileNamePart(path);
+        const std::string dir = path.substr(0, path.size() - name.size() - 1);
+        if (selection.empty()) folder = dir;
+        else if (dir != folder) throw UsageError("the files must lie in one folder: " + input);
+        selection.push_back(name);
+    }
+    if (selection.size() == 1) return {JoinPath(folder, selection[0])};
+    selection.insert(selection.begin(), folder);
+    return selection;
+}
+
+// ---- The view ------------------------------------------------------------------------
+
+class HeadlessView final : public DialogView {
+public:
+    std::vector<std::string> selection;
+    std::string message;
+    bool timerRunning = false;
+    bool bar = false;
+    int total = 0;
+    std::function<void(const FileOutcome&)> finished;
+    ScaleDialogModel* model = nullptr;
+
+    std::vector<std::string> ChooseFiles(const std::string&, const std::string&) override {
+        return selection;
+    }
+    void ShowMessage(const std::string& text, const std::string&) override { message = OneLine(text); }
+    bool ChooseFolder(std::string&) override { return false; }
+    void StartTimer(int, int) override { timerRunning = true; }
+    void StopTimer(int) override { timerRunning = false; }
+    void FileFinished(const FileOutcome& outcome) override {
+        ++done_;
+        if (finished) finished(outcome);
+    }
+    void ProgressMoved() override {
+        if (!bar || !model) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(50)) return;
+        lastDraw_ = now;
+        const int range = model->ProgressRange();
+        const double part = range > 0 ? std::clamp(double(model->ProgressPosition()) / range, 0.0, 1.0) : 0;
+        DrawBar(done_, total, part);
+    }
+
+    static void DrawBar(int done, int total, double part) {
+        const int width = 30;
+        const int filled = int(part * width);
+        std::fprintf(stderr, "\r[%s%s] %3d%%  file %d of %d", std::string(filled, '#').c_str(),
+                     std::string(width - filled, '.').c_str(), int(part * 100), std::min(done + 1, total),
+                     total);
+        std::fflush(stderr);
+    }
+    static void ClearBar() {
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+    }
+
+private:
+    int done_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// ---- Options as edits of the dialog's fields ------------------------------------------------
+
+void Edit(ScaleDialogModel& m, int id, const std::string& text) {
+    m.SetText(id, text);
+    m.FieldLeft(id);
+}
+
+void ApplyOptions(ScaleDialogModel& m, const Options& o) {
+    if (o.lpmm) m.SpinDelta(kOutUnitSpin, 1);
+    if (!o.res.empty()) m.SetText(kOutRes, o.res);
+    switch (o.size) {
+    case SizeKind::Percent: Edit(m, kScale, o.sizeValue); break;
+    case SizeKind::Width: Edit(m, kOutWidth, o.sizeValue); break;
+    case SizeKind::Height: Edit(m, kOutHeight, o.sizeValue); break;
+    case SizeKind::PrintWidth: Edit(m, kOutSizeX, o.sizeValue); break;
+    case SizeKind::PrintHeight: Edit(m, kOutSizeY, o.sizeValue); break;
+    case SizeKind::Fit:
+        Edit(m, kFitSize, o.sizeValue);
+        m.Click(kFit);
+        if (!m.Get(kFit).checked) throw UsageError("--fit: the first file's shape is unknown");
+        break;
+    case SizeKind::None: break;
+    }
+    if (!o.format.empty()) {
+        std::string wanted = o.format;
+        for (char& c : wanted) c = char(std::toupper(static_cast<unsigned char>(c)));
+        for (int step = 0; step < 3 && m.Get(kFormat).text != wanted; ++step) m.SpinDelta(kFormatSpin, -1);
+    }
+    auto needShown = [&](int id, const char* option) {
+        if (!m.Get(id).visible)
+            throw UsageError(std::string(option) + " does not go with the " + m.Get(kFormat).text + " format");
+    };
+    if (!o.quality.empty()) {
+        needShown(kQuality, "--quality");
+        m.SetText(kQuality, o.quality);
+    }
+    if (o.lzw) {
+        needShown(kLzw, "--lzw");
+        m.Click(kLzw);
+    }
+    if (o.lowMemory) {
+        needShown(kLimitMemory, "--low-memory");
+        m.Click(kLimitMemory);
+    }
+}
+
+std::string SizeText(const ScaleDialogModel& m) {
+    if (!m.Get(kScaleMode).checked) return TextToDouble(m.Get(kScale).text) == 0 ? "100 %" : OneLine(m.Get(kScale).text) + " %";
+    if (m.Get(kFit).checked) return "fit into " + m.Get(kFitSize).text + " pixels square";
+    return m.Get(kOutWidth).text + " pixels wide";
+}
+
+std::string FormatText(const ScaleDialogModel& m) {
+    const std::string& f = m.Get(kFormat).text;
+    std::string text = f;
+    if (f == "JPEG") text += ", quality " + m.Get(kQuality).text;
+    if (f == "TIFF" && m.Get(kLzw).checked) text += ", LZW";
+    if (f == "TIFF" && m.Get(kLimitMemory).checked) text += ", low memory";
+    return text;
+}
+
+void PrintSettings(const ScaleDialogModel& m, const Options& o) {
+    const FileList& list = m.List();
+    std::printf("Source: %s (%d files)\n", m.SourceFolder().c_str(), list.Count());
+    std::printf("Destination: %s\n", m.Destination().c_str());
+    std::printf("Size: %s\n", SizeText(m).c_str());
+    const std::string res = OneLine(m.Get(kOutRes).text);
+    std::printf("Resolution: %s %s\n", res.empty() ? "none" : res.c_str(),
+                Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi");
+    std::printf("Format: %s\n", FormatText(m).c_str());
+    if (!list.Empty())
+        std::printf("First file: %s %s x %s -> %s %s x %s\n", list.Text(0).c_str(),
+                    m.Get(kInWidth).text.c_str(), m.Get(kInHeight).text.c_str(),
+                    FileNamePart(m.Get(kOutputName).text).c_str(), m.Get(kOutWidth).text.c_str(),
+                    m.Get(kOutHeight).text.c_str());
+    if (o.jobs > 1 || o.shards > 1) std::printf("Workers: %d, shard %d/%d\n", o.jobs, o.shard, o.shards);
+    std::fflush(stdout);
+}
+
+// ---- Outcomes ------------------------------------------------------------------------
+
+struct Tally {
+    int converted = 0, failed = 0, skipped = 0;
+    std::vector<std::pair<int, std::string>> lines;  // position, JSON line
+
+    void Add(int position, const std::string& status, std::string line) {
+        if (status == "converted") ++converted;
+        else if (status == "skipped") ++skipped;
+        else ++failed;
+        lines.emplace_back(position, std::move(line));
+    }
+};
+
+std::string JsonLine(const FileOutcome& r) {
+    return Format("{\"position\":%d,\"source\":%s,\"output\":%s,\"status\":\"%s\",\"reason\":%s,"
+                  "\"width\":%d,\"height\":%d,\"ms\":%.3f}",
+                  r.position, JsonString(r.source).c_str(), JsonString(r.output).c_str(),
+                  StatusName(r.status), JsonString(r.reason).c_str(), r.width, r.height,
+                  r.milliseconds);
+}
+
+// A worker's line to the parent: position, status and the JSON object.
+std::string WorkerLine(const FileOutcome& r) {
+    return Format("%d\t%s\t", r.position, StatusName(r.status)) + JsonLine(r) + "\n";
+}
+
+void TakeWorkerLine(const std::string& line, Tally& tally) {
+    const size_t a = line.find('\t');
+    const size_t b = line.find('\t', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return;
+    tally.Add(std::atoi(line.c_str()), line.substr(a + 1, b - a - 1), line.substr(b + 1));
+}
+
+bool Keep(const Options& o, int worker, int i) {
+    return i % o.shards == o.shard && (i / o.shards) % o.jobs == worker;
+}
+
+int CountKept(const Options& o, int n) {
+    int kept = 0;
+    for (int i = 0; i < n; ++i) kept += i % o.shards == o.shard;
+    return kept;
+}
+
+void RunModel(ScaleDialogModel& m, HeadlessView& view) {
+    m.Click(kProcessAll);
+    // No window waits to be painted: the ticks run back to back.
+    while (view.timerRunning) m.TimerTick(ScaleDialogModel::kTimerId);
+}
+
+void RunInProcess(ScaleDialogModel& m, HeadlessView& view, const Options& o, Tally& tally) {
+    m.SetPositionFilter([&o](int i) { return Keep(o, 0, i); });
+    view.finished = [&tally](const FileOutcome& r) { tally.Add(r.position, StatusName(r.status), JsonLine(r)); };
+    RunModel(m, view);
+}
+
+// Each worker process converts its share of the positions with its own copy
+// of the model (the library's state is per process) and sends a line per
+// file through a pipe.
+void RunWorkers(ScaleDialogModel& m, HeadlessView& view, const Options& o, Tally& tally) {
+    std::vector<pid_t> pids;
+    std::vector<int> fds;
+    m.Cache().SetBudget(m.Cache().Budget() / uint64_t(o.jobs));
+    view.bar = false;
+    std::fflush(nullptr);
+    for (int w = 0; w < o.jobs; ++w) {
+        int p[2];
+        if (pipe(p) != 0) throw std::runtime_error("no pipe for a worker");
+        const pid_t pid = fork();
+        if (pid < 0) throw std::runtime_error("no worker process");
+        if (pid == 0) {
+            close(p[0]);
+            for (int fd : fds) close(fd);
+            m.SetPositionFilter([&o, w](int i) { return Keep(o, w, i); });
+            view.finished = [fd = p[1]](const FileOutcome& r) {
+                const std::string line = WorkerLine(r);
+                for (size_t off = 0; off < line.size();) {
+                    const ssize_t n = write(fd, line.data() + off, line.size() - off);
+                    if (n <= 0) _exit(3);
+                    off += size_t(n);
+                }
+            };
+            RunModel(m, view);
+            _exit(0);
+        }
+        close(p[1]);
+        pids.push_back(pid);
+        fds.push_back(p[0]);
+    }
+    std::vector<std::string> partial(fds.size());
+    const int total = CountKept(o, m.List().Count());
+    const bool bar = !o.quiet && platform::IsTerminal(2);
+    for (size_t open = fds.size(); open > 0;) {
+        std::vector<pollfd> polls;
+        for (int fd : fds) polls.push_back({fd, POLLIN, 0});
+        if (poll(polls.data(), polls.size(), -1) < 0) continue;
+        for (size_t k = 0; k < fds.size(); ++k) {
+            if (fds[k] < 0 || !(polls[k].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[k], buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[k]);
+                fds[k] = -1;
+                --open;
+                continue;
+            }
+            partial[k].append(buffer, size_t(n));
+            for (size_t nl; (nl = partial[k].find('\n')) != std::string::npos;) {
+                TakeWorkerLine(partial[k].substr(0, nl), tally);
+                partial[k].erase(0, nl + 1);
+            }
+            if (bar) HeadlessView::DrawBar(int(tally.lines.size()), total, double(tally.lines.size()) / std::max(total, 1));
+        }
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            std::fprintf(stderr, "Tolvane: a worker process ended abnormally\n");
+    }
+}
+
+void DryRun(ScaleDialogModel& m, const Options& o) {
+    for (int i = 0; i < m.List().Count(); ++i) {
+        if (i % o.shards != o.shard) continue;
+        FilePlan plan;
+        std::string reason;
+        if (m.PlanFile(i, plan, reason))
+            std::printf("%s -> %s %d x %d\n", plan.source.c_str(), plan.output.c_str(), plan.outWidth,
+                        plan.outHeight);
+        else
+            std::printf("%s -> (%s)\n", JoinPath(m.SourceFolder(), m.List().Text(i)).c_str(), reason.c_str());
+    }
+}
+
+bool WriteReport(const std::string& path, Tally& tally) {
+    std::sort(tally.lines.begin(), tally.lines.end());
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    for (const auto& [position, line] : tally.lines) std::fprintf(f, "%s\n", line.c_str());
+    return std::fclose(f) == 0;
+}
+
+// The private working folder: headers of concurrent runs never meet, and
+// no run's clean-up deletes another's files.
+class PrivateTempFolder {
+public:
+    PrivateTempFolder() : folder_(platform::MakePrivateTempFolder("tolvane-")) {
+        if (!folder_.empty()) Set_Temp_Path(folder_.c_str());
+    }
+    ~PrivateTempFolder() {
+        DeleteWorkingFiles(folder_, "");
+        platform::RemoveFolder(folder_);
+    }
+
+private:
+    std::string folder_;
+};
+
+int Run(const Options& o) {
+    const auto start = std::chrono::steady_clock::now();
+    const PrivateTempFolder temp;
+    HeadlessView view;
+    ScaleDialogModel model(view, ReadProcessorFile(kProcessorFile));
+    view.model = &model;
+    if (!o.dest.empty()) {
+        if (!platform::IsDirectory(o.dest)) throw UsageError("no such folder: " + o.dest);
+        model.SetDestination(platform::AbsolutePath(o.dest));
+    }
+    view.selection = SelectionFor(o.inputs);
+    model.Click(kSelectImage);
+    if (!view.message.empty())
+        std::fprintf(stderr, "Tolvane: %s: %s; the other files were not listed\n",
+                     JoinPath(model.SourceFolder(), model.List().Empty() ? "" : model.List().Text(0)).c_str(),
+                     view.message.c_str());
+    ApplyOptions(model, o);
+    PrintSettings(model, o);
+    if (o.dryRun) {
+        DryRun(model, o);
+        return 0;
+    }
+    Tally tally;
+    model.InstallProgress();
+    view.total = CountKept(o, model.List().Count());
+    view.bar = !o.quiet && platform::IsTerminal(2);
+    if (o.jobs == 1)
+        RunInProcess(model, view, o, tally);
+    else
+        RunWorkers(model, view, o, tally);
+    if (view.bar || (!o.quiet && platform::IsTerminal(2))) HeadlessView::ClearBar();
+    int status = tally.failed > 0 ? 1 : 0;
+    if (!o.report.empty() && !WriteReport(o.report, tally)) {
+        std::fprintf(stderr, "Tolvane: the report %s could not be written\n", o.report.c_str());
+        status = 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "DONE: %d converted, %d failed, %d skipped in %.2f s\n", tally.converted,
+                 tally.failed, tally.skipped, seconds);
+    return status;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) out += Format("\\u%04x", c);
+            else out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+int RunBatch(const std::vector<std::string>& args) {
+    try {
+        const Options o = Parse(args);
+        if (o.help) {
+            std::fputs(kBatchUsage, stdout);
+            return 0;
+        }
+        if (o.version) {
+            std::printf("%s\nORVIX_0500 library version %s\n", kProgramVersion, GetDll_Version());
+            return 0;
+        }
+        return Run(o);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "Tolvane: %s\nTry 'Tolvane --batch --help'.\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Tolvane: %s\n", e.what());
+        return 1;
+    }
+}
+
+}  // namespace tolvane

@@ -1,0 +1,395 @@
+// The batch run: Process All, the timer's ticks, converting one file, the
+// image cache loads and Cancel.
+#include "scale_dialog.h"
+
+#include "naming.h"
+#include "platform.h"
+#include "text.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace tolvane {
+
+namespace {
+// The library's words for a failure on one line, or the program's own when
+// the library left none.
+std::string LibraryReason(const char* fallback) {
+    const std::string text = OneLine(Get_Last_Error());
+    return text.empty() ? fallback : text;
+}
+
+// Paths are never cut: one that does not fit is refused.
+bool CopyName(char (&field)[ORVIX_MAX_PATH], const std::string& name) {
+    if (name.size() >= sizeof field) return false;
+    name.copy(field, name.size());
+    field[name.size()] = '\0';
+    return true;
+}
+
+// The output length the scaler makes of length at factor.
+int RoundedLength(uint32_t length, double factor) {
+    const double v = double(length) * factor + 0.5;
+    return v >= 1.0 && v < 2147483647.0 ? static_cast<int>(v) : 0;
+}
+}  // namespace
+
+const char* StatusName(FileOutcome::Status status) {
+    switch (status) {
+    case FileOutcome::Status::Converted: return "converted";
+    case FileOutcome::Status::Skipped: return "skipped";
+    default: return "failed";
+    }
+}
+
+void ScaleDialogModel::ProcessAll() {
+    SetVisible(kDone, false);
+    const int n = list_.Count();
+    if (destination_.empty()) destination_ = sourceFolder_;
+    timerMode_ = 0;
+    outcomes_.clear();
+    if (n == 0) return;
+    ConvertPosition(0);
+    if (n == 1) {
+        SetVisible(kDone, true);
+        SetWait(false);
+        closeGuard_ = 1;
+    } else {
+        view_.StartTimer(kTimerId, kBatchPeriod);
+        SetProgressPosition(0);
+        closeGuard_ = 1;
+        SetWait(false);
+    }
+}
+
+void ScaleDialogModel::TimerTick(int id) {
+    if (id != kTimerId) return;
+    view_.StopTimer(kTimerId);
+    if (timerMode_ == 2)
+        BackgroundLoadTick();
+    else
+        BatchTick();
+}
+
+void ScaleDialogModel::BatchTick() {
+    const int n = list_.Count();
+    if (n <= 1) {
+        timerMode_ = 0;
+        return;
+    }
+    if (busy_) {
+        view_.StartTimer(kTimerId, kBatchPeriod);
+        return;
+    }
+    if (batchIndex_ == -1) {
+        batchIndex_ = 1;
+        pending_.ClearFirst();
+        SetVisible(kDone, false);
+        SetProgress(n, progressPos_);
+    }
+    loadName_ = SourcePath(list_.Text(batchIndex_));
+    timerMode_ = 1;
+    busy_ = true;
+    ConvertPosition(batchIndex_);
+    ++batchIndex_;
+    busy_ = false;
+    // The load name marks the step only, so a background load asked for
+    // between two files can run.
+    loadName_.clear();
+    timerMode_ = 0;
+    if (batchIndex_ < n) {
+        view_.StartTimer(kTimerId, kBatchPeriod);
+    } else {
+        batchIndex_ = -1;
+        SetVisible(kDone, true);
+    }
+}
+
+void ScaleDialogModel::BackgroundLoadTick() {
+    if (!loadName_.empty()) {
+        view_.StartTimer(kTimerId, kBatchPeriod);
+        return;
+    }
+    loadName_ = pending_.First();
+    if (loadName_.empty()) {
+        timerMode_ = 0;
+        view_.PreviewRepaint();
+        // A run interrupted by the load goes on.
+        if (batchIndex_ != -1) view_.StartTimer(kTimerId, kBatchPeriod);
+        return;
+    }
+    ImgClass* img = cache_.FindOrAdd(loadName_);
+    currentImage_ = loadName_;
+    SetWait(true);
+    const bool loaded = img && (img->ImgStruct.ImgData || ReadEvicting(*img));
+    if (loaded && img->ImgStruct.ImgData) SetProgressPosition(0);
+    SetWait(false);
+    if (loaded) view_.PreviewRepaint();
+    pending_.Remove(loadName_);
+    loadName_.clear();
+    view_.StartTimer(kTimerId, kBatchPeriod);
+}
+
+void ScaleDialogModel::RequestSelectionLoad(const std::string& path) {
+    ImgClass* img = cache_.FindOrAdd(path);
+    currentImage_ = path;
+    if (img && img->ImgStruct.ImgData) return;
+    view_.StopTimer(kTimerId);
+    timerMode_ = 2;
+    pending_.Add(path);
+    view_.StartTimer(kTimerId, kSelectionLoad);
+}
+
+void ScaleDialogModel::RequestPreviewLoad(const std::string& path) {
+    if (timerMode_ == 0) {
+        view_.StopTimer(kTimerId);
+        pending_.Add(path);
+        timerMode_ = 2;
+        view_.StartTimer(kTimerId, kBatchPeriod);
+    } else {
+        LoadIntoCache(path, 0);
+    }
+}
+
+void ScaleDialogModel::ConvertPosition(int i) {
+    if (keep_ && !keep_(i)) return;
+    outcomes_.push_back(ProcessFile(i));
+    view_.FileFinished(outcomes_.back());
+}
+
+// ---- One file ------------------------------------------------------------------------
+
+bool ScaleDialogModel::PlanFile(int i, FilePlan& plan, std::string& reason) {
+    FileOutcome outcome;
+    const bool ok = PrepareFile(i, plan, outcome, false);
+    reason = outcome.reason;
+    SetControlText(kWorkPath, "");
+    SetWait(false);
+    return ok;
+}
+
+FileOutcome ScaleDialogModel::ProcessFile(int i) {
+    const auto start = std::chrono::steady_clock::now();
+    FileOutcome outcome;
+    outcome.position = i;
+    // The reason of a failure is what the library says about this file.
+    Post_Error("");
+    FilePlan plan;
+    if (PrepareFile(i, plan, outcome, true)) {
+        ImgClass output;
+        ImgStruct& o = output.ImgStruct;
+        const bool dpi = Contains(Text(kOutResLabel), "dpi");
+        o.ResUnit = dpi ? 2 : 3;
+        // Unit 3 is per centimetre: ten times lines per mm.
+        o.Resolution = TextToDouble(Text(kOutRes)) * (dpi ? 1.0 : 10.0);
+        o.Planar = 0;
+        const bool lowMemoryTiff = plan.format == 'T' && Checked(kLimitMemory);
+        const uint64_t expected = uint64_t(header_.Width) * header_.Height * uint64_t(std::max<int>(header_.Samples, 1));
+        ImgClass* source = LoadIntoCache(plan.source, expected);
+        if (!source) {
+            outcome.reason = LibraryReason("the image cache has no room for it");
+        } else {
+            source->ImgStruct.ResUnit = o.ResUnit;
+            source->ImgStruct.Resolution = o.Resolution;
+            if (!source->ImgStruct.ImgData && !lowMemoryTiff) {
+                outcome.reason = Checked(kLimitMemory)
+                    ? "not read: \"Limit  Memory Usage\" is checked and the output is not TIFF"
+                    : LibraryReason("the image could not be read");
+            } else if (platform::FileExists(plan.output)) {
+                // The A..Z names are all taken: never overwrite an output.
+                outcome.reason = "no free output name";
+            } else if (!CopyName(o.FileName, plan.output)) {
+                outcome.reason = "the output path is longer than a path holds";
+            } else if (WriteOutput(plan, *source, output, outcome)) {
+                outcome.status = FileOutcome::Status::Converted;
+            }
+        }
+    }
+    SetControlText(kWorkPath, "");
+    SetWait(false);
+    SetProgressPosition(0);
+    view_.ShowNormal();
+    outcome.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
+}
+
+// Steps of a file up to reading its pixels: the source path (a raw camera
+// file stands for its converted sibling), the output name, the header and
+// the dialog's values for this file.
+bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, bool runProcessor) {
+    plan.position = i;
+    std::string p = SourcePath(list_.Text(i));
+    outcome.source = p;
+    if (Get_File_Type(p.c_str()) == IMG_TYPE_RAW) {
+        std::string converted = ReplaceExtension(p, "tif");
+        // The processor converts a raw file the selection did not reach.
+        if (runProcessor && !platform::FileExists(converted) && !processorPath_.empty())
+            converted = ResolveRawImage(p);
+        if (!platform::FileExists(converted)) converted = ReplaceExtension(p, "jpg");
+        if (!platform::FileExists(converted)) {
+            outcome.status = FileOutcome::Status::Skipped;
+            outcome.reason = "raw camera file with no converted .tif or .jpg beside it";
+            return false;
+        }
+        p = converted;
+    }
+    plan.source = outcome.source = p;
+    SetWait(true);
+    headerPath_ = HeaderPathFor(Get_Temp_Path(), p);
+    SetControlText(kOutputName, OutputNameFor(Destination(), i, FileNamePart(p)));
+    FixOutputExtension();
+    if (MakeHeader(p) || Read_Hdr(headerPath_.c_str(), &header_)) {
+        outcome.reason = LibraryReason("no header could be made for it");
+        return false;
+    }
+    SetControlText(kInWidth, Format("%d", header_.Width));
+    SetControlText(kInHeight, Format("%d", header_.Height));
+    list_.Select(i);
+    ListChanged();
+    SetWait(false);
+    double xres = 0, yres = 0;
+    int unit = 1;
+    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    SetInputResolution(xres, unit);
+    ApplyFitMode(true);
+    SetWait(true);
+
+    plan.output = outcome.output = Text(kOutputName);
+    plan.width = TextToInt(Text(kOutWidth));
+    plan.factor = PixelMode() ? double(plan.width) / TextToInt(Text(kInWidth))
+                              : TextToDouble(Text(kScale)) * 0.01;
+    plan.format = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
+    const uint32_t w = uint32_t(std::max(header_.Width, 0)), h = uint32_t(std::max(header_.Height, 0));
+    if (plan.factor == 1.0 && !(plan.format == 'T' && Checked(kLimitMemory))) {
+        plan.outWidth = int(w);
+        plan.outHeight = int(h);
+    } else if (plan.format == 'T') {
+        plan.outWidth = RoundedLength(w, plan.factor);
+        plan.outHeight = RoundedLength(h, plan.factor);
+    } else if (plan.width > 0) {
+        plan.outWidth = plan.width;
+        plan.outHeight = int(std::trunc(h / (double(w) / plan.width)));
+    }
+    return true;
+}
+
+// Step 10 of a file: scale or subsample, and write in the chosen format.
+bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgClass& output,
+                                   FileOutcome& outcome) {
+    const ImgStruct& s = source.ImgStruct;
+    const ImgStruct& o = output.ImgStruct;
+    const bool lzw = Checked(kLzw);
+    const bool unscaled = plan.factor == 1.0;
+    bool failed = false;
+    const char* fallback = "the output could not be written";
+    if (plan.format == 'T' && Checked(kLimitMemory)) {
+        std::string out = plan.output;
+        const bool hadPixels = s.ImgData != nullptr;
+        failed = Low_Memory_ScaleImage(lzw, &source, out.data(), plan.factor, -1.0);
+        // The scaler reads the source whole; keeping it cached would undo
+        // what the user limited.
+        if (!hadPixels) source.FreeData();
+        outcome.width = plan.outWidth;
+        outcome.height = plan.outHeight;
+    } else if (unscaled) {
+        failed = WriteSourceAs(plan, source);
+        outcome.width = int(s.Width);
+        outcome.height = int(s.Height);
+    } else if (plan.format == 'T') {
+        failed = ScaleImage(&source, plan.factor, -1.0, &output);
+        fallback = "the image could not be scaled";
+        if (!failed) {
+            output.ImgStruct.Planar = 0;
+            failed = WriteTIFF(lzw, false, &output);
+        }
+    } else {
+        SubsampleLocalImage(&source, &output, plan.width, -1);
+        failed = o.ImgData == nullptr;
+        fallback = "the image could not be subsampled";
+        if (!failed) failed = plan.format == 'B' ? Write_BMP(&output) : WriteJPEG(JpegQuality(), &output);
+    }
+    if (!outcome.width) {
+        outcome.width = int(o.Width);
+        outcome.height = int(o.Height);
+    }
+    if (failed) outcome.reason = LibraryReason(fallback);
+    return !failed;
+}
+
+int ScaleDialogModel::JpegQuality() {
+    int q = TextToInt(Text(kQuality));
+    if (q < 0 || q > 100) {
+        SetControlText(kQuality, "75");
+        q = 75;
+    }
+    return q;
+}
+
+// The cached source written as it is, under the output's name for the call.
+bool ScaleDialogModel::WriteSourceAs(const FilePlan& plan, ImgClass& source) {
+    ImgStruct& s = source.ImgStruct;
+    const std::string name = s.FileName;
+    CopyName(s.FileName, plan.output);
+    bool failed = true;
+    if (plan.format == 'B')
+        failed = Write_BMP(&source);
+    else if (plan.format == 'J')
+        failed = WriteJPEG(75, &source);  // an unscaled JPEG is written at 75 whatever the field says
+    else
+        failed = WriteTIFF(Checked(kLzw), s.BgrOrder != 0, &source);
+    CopyName(s.FileName, name);
+    return failed;
+}
+
+// ---- Image cache ------------------------------------------------------------------------
+
+ImgClass* ScaleDialogModel::LoadIntoCache(const std::string& path, uint64_t expectedBytes) {
+    if (path.empty()) {
+        batchIndex_ = -1;
+        return nullptr;
+    }
+    ImgClass* img = cache_.FindOrAdd(path);
+    if (!img) return nullptr;
+    currentImage_ = path;
+    if (!img->ImgStruct.ImgData && !Checked(kLimitMemory)) {
+        cache_.MakeRoom(expectedBytes, img);
+        if (ReadEvicting(*img)) {
+            cache_.MakeRoom(0, img);
+        } else {
+            pending_.Remove(path);
+            SetWait(false);
+        }
+    }
+    SetProgressPosition(0);
+    return img;
+}
+
+// Reads img, evicting the largest cached image after each failure; false
+// when nothing is left to evict. The last-error text holds the last try's.
+bool ScaleDialogModel::ReadEvicting(ImgClass& img) {
+    for (;;) {
+        Post_Error("");
+        if (!ReadImage(false, &img)) return true;
+        img.FreeData();
+        if (!cache_.EvictLargest(&img)) return false;
+    }
+}
+
+// ---- Cancel ------------------------------------------------------------------------------
+
+void ScaleDialogModel::Cancel() {
+    view_.StopTimer(kTimerId);
+    if (!list_.Empty() && (timerMode_ == 1 || busy_ || closeGuard_ == 0)) {
+        batchIndex_ = -1;
+        SetVisible(kDone, true);
+        timerMode_ = 0;
+        ++closeGuard_;
+        return;
+    }
+    cache_.Clear();
+    closed_ = true;
+    view_.CloseDialog();
+}
+
+}  // namespace tolvane

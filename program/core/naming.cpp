@@ -1,0 +1,77 @@
+#include "naming.h"
+
+#include "platform.h"
+#include "text.h"
+
+#include <cctype>
+
+namespace tolvane {
+
+using platform::IsSeparator;
+
+namespace {
+// Position of the first character of the file-name part, or npos.
+size_t NameStart(const std::string& path) {
+    for (size_t i = 0; i + 6 <= path.size(); ++i) {
+        if (IsSeparator(path[i]) && path.compare(i + 1, 4, "crop") == 0 && IsSeparator(path[i + 5]))
+            return i + 1;
+    }
+    const size_t last = path.find_last_of("/\\");
+    return last == std::string::npos ? 0 : last + 1;
+}
+}  // namespace
+
+std::string FileNamePart(const std::string& path) {
+    if (path.empty()) return "";
+    return path.substr(NameStart(path));
+}
+
+std::string ReplaceExtension(const std::string& path, const std::string& ext) {
+    if (path.empty()) return path;
+    // Only a dot of the file name counts: "/my.photos/scan" gains ".tif".
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.find_last_of("/\\");
+    const bool inName = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (inName ? path.substr(0, dot + 1) : path + ".") + ext;
+}
+
+std::string MakeUniqueName(const std::string& path) {
+    if (!platform::FileExists(path)) return path;
+    const size_t first = NameStart(path);
+    if (first >= path.size()) return path;
+    std::string candidate = path;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        candidate[first] = letter;
+        if (!platform::FileExists(candidate)) break;
+    }
+    return candidate;
+}
+
+std::string OutputNameFor(const std::string& folder, int position, const std::string& name) {
+    return Format("%sA%03d_%s", folder.c_str(), position, name.c_str());
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder + platform::kSeparator + name;
+}
+
+std::string WithSeparator(const std::string& folder) {
+    if (folder.empty() || IsSeparator(folder.back())) return folder;
+    return folder + platform::kSeparator;
+}
+
+std::string HeaderPathFor(const std::string& tempFolder, const std::string& image) {
+    return ReplaceExtension(tempFolder + FileNamePart(image), "hdr");
+}
+
+bool ListBoxLess(const std::string& a, const std::string& b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const int x = std::tolower(static_cast<unsigned char>(a[i]));
+        const int y = std::tolower(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+}  // namespace tolvane

@@ -1,0 +1,678 @@
+// The main dialog's field relations: selecting files, showing an image's
+// size and resolution, and keeping the output size, print size, unit and
+// format fields in step.
+#include "scale_dialog.h"
+
+#include "app_settings.h"
+#include "naming.h"
+#include "platform.h"
+#include "text.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tolvane {
+
+namespace {
+constexpr double kInchPerMm = 0.03937007874015748;
+constexpr double kMmPerInch = 25.4;
+constexpr const char* kFormatNames[] = {"TIFF", "JPEG", "BMP"};
+
+// trunc() into an int; what no int can hold (infinite, not a number, out of
+// range after a division by a zero field) becomes 0.
+int TruncInt(double v) {
+    if (!std::isfinite(v) || std::fabs(v) >= double(std::numeric_limits<int>::max())) return 0;
+    return static_cast<int>(std::trunc(v));
+}
+
+ScaleDialogModel* g_progressTarget = nullptr;
+}  // namespace
+
+const char ScaleDialogModel::kFileFilter[] =
+    "TIFF Files (*.TIF;*.tif;*.TIFF;*.tiff)|*.tif;*.TIF;*.tiff;*.TIFF|"
+    "JPG Files(*.JPG;*.jpg;*.jpeg;*.JPEG)|*.jpg;*.JPG;*.jpeg;*.JPEG|"
+    "BMP Files(*.BMP;*.bmp)|*.bmp;*.BMP|DCR Files(*.DCR;*.dcr)|*.Dcr;*.DCR;*.dcr|"
+    "Targa Files(*.tga;*.TGA)|*.tga;*.TGA|All files (*.*)|*.*||";
+
+ScaleDialogModel::ScaleDialogModel(DialogView& view, std::string processorPath)
+    : view_(view),
+      controls_(InitialControls()),
+      processorPath_(std::move(processorPath)),
+      cache_(ImageCache::DefaultBudget()) {}
+
+ScaleDialogModel::~ScaleDialogModel() {
+    if (g_progressTarget == this) {
+        g_progressTarget = nullptr;
+        SetRW_Progress(nullptr, nullptr);
+    }
+}
+
+std::string ScaleDialogModel::Destination() const {
+    return WithSeparator(destination_.empty() ? sourceFolder_ : destination_);
+}
+
+// ---- Control state ---------------------------------------------------------
+
+void ScaleDialogModel::SetControlText(int id, const std::string& text) {
+    controls_.at(id).text = text;
+    view_.ControlChanged(id);
+    // Writing the output resolution counts as a change of it, as typing does.
+    if (id == kOutRes) RecalcPhysicalSize();
+}
+
+void ScaleDialogModel::SetVisible(int id, bool visible) {
+    controls_.at(id).visible = visible;
+    view_.ControlChanged(id);
+}
+
+void ScaleDialogModel::SetEnabled(int id, bool enabled) {
+    controls_.at(id).enabled = enabled;
+    view_.ControlChanged(id);
+}
+
+void ScaleDialogModel::SetChecked(int id, bool checked) {
+    controls_.at(id).checked = checked;
+    view_.ControlChanged(id);
+}
+
+void ScaleDialogModel::SetWait(bool on) {
+    waitCursor_ = on;
+    view_.SetWaitCursor(on);
+}
+
+void ScaleDialogModel::SetProgress(int range, int position) {
+    progressRange_ = range;
+    progressPos_ = position;
+    view_.ProgressMoved();
+}
+
+void ScaleDialogModel::SetProgressPosition(int position) { SetProgress(progressRange_, position); }
+
+void ScaleDialogModel::InstallProgress() {
+    g_progressTarget = this;
+    SetRW_Progress(ProgressCallback, ProgressCallback);
+}
+
+void ScaleDialogModel::ProgressCallback(int total, int done) {
+    ScaleDialogModel* model = g_progressTarget;
+    if (!model) return;
+    model->SetProgress(total != 0 ? total : model->progressRange_, done);
+}
+
+// ---- Events ------------------------------------------------------------------
+
+void ScaleDialogModel::SetText(int id, const std::string& text) {
+    controls_.at(id).text = text;
+    if (id == kOutRes) RecalcPhysicalSize();
+}
+
+void ScaleDialogModel::Click(int id) {
+    Control& c = controls_.at(id);
+    switch (id) {
+    case kLzw: case kLimitMemory: case kRemoveAll: case kPreviewImage: case kPreviewThumbnails:
+    case kScaleMode: case kFit:
+        SetChecked(id, !c.checked);
+        break;
+    default:
+        break;
+    }
+    switch (id) {
+    case kSelectImage: SelectImage(); break;
+    case kRemoveFromList: RemoveFromList(); break;
+    case kPreviewImage: PreviewImageClicked(); break;
+    case kPreviewThumbnails: RefreshThumbnails(); break;
+    case kSelectDestination: SelectDestination(); break;
+    case kScaleMode: ScaleModeClicked(); break;
+    case kFit: ApplyFitMode(false); break;
+    case kProcessAll: ProcessAll(); break;
+    case kVersion: view_.ShowVersionBox(); break;
+    case kCancel: Cancel(); break;
+    default: break;
+    }
+}
+
+void ScaleDialogModel::FieldLeft(int id) {
+    switch (id) {
+    case kFitSize: ApplyFitMode(true); break;
+    case kOutWidth: WidthEdited(); break;
+    case kOutHeight: HeightEdited(); break;
+    case kOutSizeX: SizeXEdited(); break;
+    case kOutSizeY: SizeYEdited(); break;
+    case kScale: ScaleEdited(); break;
+    default: break;
+    }
+}
+
+int ScaleDialogModel::SpinDelta(int id, int delta) {
+    switch (id) {
+    case kFormatSpin: return FormatSpin(delta);
+    case kInUnitSpin: ToggleInputUnit(); return 0;
+    case kOutUnitSpin: ToggleOutputUnit(); return 0;
+    default: return 0;
+    }
+}
+
+void ScaleDialogModel::SelectListItem(int index) {
+    list_.Select(index);
+    ListChanged();
+    closeGuard_ = 0;
+    RefreshSelection();
+    RefreshThumbnails();
+}
+
+// ---- Select Image --------------------------------------------------------------
+
+void ScaleDialogModel::SelectImage() {
+    ClearForSelection();
+    if (sourceFolder_.empty()) sourceFolder_ = platform::PicturesFolder();
+    const std::vector<std::string> selection = view_.ChooseFiles(sourceFolder_, kFileFilter);
+    if (selection.empty()) return;
+    ListFiles(selection);
+}
+
+void ScaleDialogModel::ClearForSelection() {
+    if (view_.ThumbnailsVisible()) {
+        view_.ThumbnailsHide();
+        SetChecked(kPreviewThumbnails, false);
+    }
+    if (view_.PreviewExists()) view_.PreviewDismiss();
+    list_.Clear();
+    ListChanged();
+    SetVisible(kDone, false);
+    SetProgress(100, 0);
+}
+
+void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
+    if (selection.empty()) return;
+    ClearForSelection();
+    view_.ThumbnailsForgetAll();
+    DeleteWorkingFiles(Get_Temp_Path(), "");
+    const std::string& first = selection[0];
+    staging_.clear();
+    if (selection.size() > 1) {
+        sourceFolder_ = first;
+        for (size_t k = 1; k < selection.size(); ++k) {
+            const std::string path = JoinPath(sourceFolder_, selection[k]);
+            if (Get_File_Type(path.c_str()) != IMG_TYPE_UNKNOWN) staging_.push_back(path);
+        }
+    }
+    if (!staging_.empty()) {
+        list_.Add(DisplayNameFor(FileNamePart(staging_[0])));
+    } else {
+        // A single file: the string is its whole path.
+        const std::string name = FileNamePart(first);
+        sourceFolder_ = first.substr(0, first.size() - name.size());
+        while (sourceFolder_.size() > 1 && platform::IsSeparator(sourceFolder_.back()))
+            sourceFolder_.pop_back();
+        if (Get_File_Type(first.c_str()) != IMG_TYPE_UNKNOWN) list_.Add(DisplayNameFor(name));
+    }
+    list_.Select(0);
+    ListChanged();
+    const std::string path = ResolveRawImage(SourcePath(list_.Empty() ? "" : list_.Text(0)));
+    headerPath_ = HeaderPathFor(Get_Temp_Path(), path);
+    if (MakeHeader(path)) {
+        view_.ShowMessage("\t\tUnknown Image format\t\t", "IMG ERROR");
+        return;
+    }
+    Read_Hdr(headerPath_.c_str(), &header_);
+    inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
+    ShowImageInfo(0, path);
+    aspect_ = Get_Aspect(headerPath_.c_str());
+    // Every further name is listed; the staging list has no bound, so lists
+    // of any length convert.
+    for (size_t j = 1; j < staging_.size(); ++j) {
+        const std::string name = FileNamePart(staging_[j]);
+        list_.Add(DisplayNameFor(name));
+        SetControlText(kOutputName, MakeUniqueName(OutputNameFor(Destination(), int(j), name)));
+    }
+    list_.Select(0);
+    ListChanged();
+    if (destination_.empty()) destination_ = sourceFolder_;
+    RefreshSelection();
+    RefreshThumbnails();
+}
+
+// ---- One image's values -------------------------------------------------------------
+
+bool ScaleDialogModel::MakeHeader(const std::string& path) {
+    platform::RemoveFile(headerPath_);
+    return Make_Local_Header(path.c_str(), headerPath_.c_str());
+}
+
+bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
+    headerPath_ = HeaderPathFor(Get_Temp_Path(), path);
+    if (MakeHeader(path)) return false;
+    Read_Hdr(headerPath_.c_str(), &header_);
+    inDpi_ = inLpmm_ = 0;
+    double xres = 0, yres = 0;
+    int unit = 1;
+    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    int w = 0, h = 0;
+    if (Get_Image_Dimension(headerPath_.c_str(), &w, &h)) w = h = 1;
+    ShowInputResolution(w, h, xres, unit);
+    SetControlText(kInWidth, Format("%d", w));
+    SetControlText(kInHeight, Format("%d", h));
+    if (PixelMode()) {
+        WidthEdited();
+    } else {
+        double p = TextToDouble(Text(kScale));
+        if (!(p > 0)) p = 100;
+        SetControlText(kOutWidth, Format("%d", TruncInt(p * 0.01 * w)));
+        RecalcOutputSize();
+    }
+    const std::string name = OutputNameFor(Destination(), index, FileNamePart(path));
+    SetControlText(kOutputName, MakeUniqueName(name));
+    FixOutputExtension();
+    if (PixelMode()) {
+        if (!(TextToDouble(Text(kScale)) > 0)) SetControlText(kScale, "100.00");
+    } else {
+        RecalcOutputSize();
+    }
+    aspect_ = Get_Aspect(headerPath_.c_str());
+    if (Checked(kPreviewImage)) {
+        view_.PreviewHide();
+        view_.PreviewReleaseImage();
+        view_.PreviewShowFocused();
+    }
+    ShowUncompressedSize();
+    return true;
+}
+
+// Input resolution values from a header's resolution and unit. Unit 3 is
+// per centimetre: a tenth of it is lines per mm.
+void ScaleDialogModel::SetInputResolution(double xres, int unit) {
+    if (!(xres > 0)) unit = 1;
+    if (unit == 2) {
+        inDpi_ = xres;
+        inLpmm_ = xres * kInchPerMm;
+    } else if (unit == 3) {
+        inLpmm_ = xres / 10.0;
+        inDpi_ = inLpmm_ * kMmPerInch;
+    } else {
+        inDpi_ = inLpmm_ = 0;
+    }
+}
+
+void ScaleDialogModel::ShowInputResolution(int width, int height, double xres, int unit) {
+    SetInputResolution(xres, unit);
+    if (!(xres > 0)) unit = 1;
+    if (unit == 2) {
+        SetControlText(kInResLabel, "Res dpi");
+        SetControlText(kInRes, Format("%8.3f", inDpi_));
+        FillOutputResolution();
+        SetControlText(kInSizeLabel, "Image Size inches");
+        SetControlText(kInSizeX, Format("%8.3f", width / inDpi_));
+        SetControlText(kInSizeY, Format("%8.3f", height / inDpi_));
+    } else if (unit == 3) {
+        SetControlText(kInResLabel, "Res lpmm");
+        // The output field follows its label into lines per mm.
+        const bool wasDpi = Contains(Text(kOutResLabel), "dpi");
+        SetControlText(kOutResLabel, "Res lpmm");
+        if (wasDpi && !Text(kOutRes).empty())
+            SetControlText(kOutRes, Format("%8.3f", TextToDouble(Text(kOutRes)) * kInchPerMm));
+        SetControlText(kInRes, Format("%6.2f", inLpmm_));
+        outLpmm_ = inLpmm_;
+        outDpi_ = inDpi_;
+        FillOutputResolution();
+        SetControlText(kInSizeLabel, "Image Size mm");
+        SetControlText(kInSizeX, Format("%8.3f", width / inLpmm_));
+        SetControlText(kInSizeY, Format("%8.3f", height / inLpmm_));
+    } else {
+        SetControlText(kInResLabel, "Res NONE");
+        SetControlText(kInRes, "");
+        SetControlText(kInSizeLabel, "??");
+    }
+}
+
+// An empty output resolution takes the input's, in the output field's unit.
+void ScaleDialogModel::FillOutputResolution() {
+    if (!Text(kOutRes).empty()) return;
+    const bool lpmm = Contains(Text(kOutResLabel), "lpmm");
+    SetControlText(kOutRes, Format("%8.3f", lpmm ? inLpmm_ : inDpi_));
+}
+
+void ScaleDialogModel::RecalcOutputSize() {
+    const int w = TextToInt(Text(kInWidth));
+    const int h = TextToInt(Text(kInHeight));
+    if (w == 0) return;
+    if (!PixelMode()) {
+        double f = TextToDouble(Text(kScale)) * 0.01;
+        if (!(f > 0)) {
+            SetControlText(kScale, "100.00");
+            f = 1.0;
+        }
+        const int width = TruncInt(f * w + 0.5);
+        SetControlText(kOutWidth, Format("%d", width));
+        SetControlText(kOutHeight, Format("%d", TruncInt(double(width) * h / w + 0.5)));
+    } else if (Checked(kFit)) {
+        const int n = TextToInt(Text(kFitSize));
+        const double r = double(w) / h;
+        if (r >= 1) {
+            SetControlText(kOutWidth, Format("%d", n));
+            SetControlText(kScale, Format("%d", n));
+            SetControlText(kOutHeight, Format("%d", TruncInt(double(n) * h / w)));
+        } else {
+            const int width = TruncInt(n * r);
+            SetControlText(kOutHeight, Format("%d", n));
+            SetControlText(kOutWidth, Format("%d", width));
+            SetControlText(kScale, Format("%d", width));
+        }
+    } else {
+        const int width = TextToInt(Text(kOutWidth));
+        SetControlText(kScale, Format("%d", width));
+        SetControlText(kOutHeight, Format("%d", TruncInt(double(h) * width / w)));
+    }
+    RecalcPhysicalSize();
+}
+
+void ScaleDialogModel::RecalcPhysicalSize() {
+    const double w = TextToDouble(Text(kOutWidth));
+    const double h = TextToDouble(Text(kOutHeight));
+    const double r = TextToDouble(Text(kOutRes));
+    if (r != 0) {
+        if (Contains(Text(kOutResLabel), "lpmm")) {
+            outLpmm_ = r;
+            outDpi_ = -1.0;
+        } else {
+            outDpi_ = r;
+            outLpmm_ = -1.0;
+        }
+        SetControlText(kOutSizeX, Format("%.2f", w / r));
+        SetControlText(kOutSizeY, Format("%.2f", h / r));
+    } else {
+        SetControlText(kOutSizeX, "??");
+        SetControlText(kOutSizeY, "??");
+    }
+}
+
+void ScaleDialogModel::ShowUncompressedSize() {
+    // In 64 bits: a large image's byte count passes what 32 bits hold.
+    const int64_t b = int64_t{TextToInt(Text(kOutWidth))} * TextToInt(Text(kOutHeight)) * header_.Samples;
+    if (b < 1048576)
+        SetControlText(kUncompressedSize, Format(" %d Kb", TruncInt(b / 1024.0 + 0.5)));
+    else
+        SetControlText(kUncompressedSize, Format(" %d Mb", TruncInt(b / 1048576.0 + 0.5)));
+}
+
+// ---- Size, unit and format fields ----------------------------------------------------
+
+void ScaleDialogModel::ScaleModeClicked() {
+    if (Checked(kScaleMode)) {
+        SetControlText(kScaleMode, "Scale Image pixels :");
+        if (!(TextToInt(Text(kOutWidth)) > 0)) SetControlText(kOutWidth, Text(kInWidth));
+        SetControlText(kScale, Text(kOutWidth));
+    } else {
+        SetControlText(kScaleMode, "Scale Image  % :");
+        if (TextToInt(Text(kOutWidth)) == 0) return;
+        SetControlText(kScale, Format("%8.3f", TextToDouble(Text(kOutWidth)) /
+                                                   TextToDouble(Text(kInWidth)) * 100));
+    }
+    RecalcOutputSize();
+}
+
+void ScaleDialogModel::ToggleInputUnit() {
+    double xres = 0, yres = 0;
+    int unit = 1;
+    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    SetInputResolution(xres, unit);
+    const double w = TextToDouble(Text(kInWidth));
+    const double h = TextToDouble(Text(kInHeight));
+    const bool toMm = Contains(Text(kInResLabel), "dpi");
+    const double res = toMm ? inLpmm_ : inDpi_;
+    SetControlText(kInRes, Format("%8.3f", res));
+    SetControlText(kInResLabel, toMm ? "Res lpmm" : "Res dpi");
+    SetControlText(kInSizeX, res != 0 ? Format("%8.3f", w / res) : "");
+    SetControlText(kInSizeY, res != 0 ? Format("%8.3f", h / res) : "");
+    SetControlText(kInSizeLabel, toMm ? "Image Size mm" : "Image Size inches");
+}
+
+void ScaleDialogModel::ToggleOutputUnit() {
+    const double r = TextToDouble(Text(kOutRes));
+    if (Contains(Text(kOutResLabel), "dpi")) {
+        SetControlText(kOutResLabel, "Res lpmm");
+        outDpi_ = r;
+        if (!(outLpmm_ > 0)) outLpmm_ = r * kInchPerMm;
+        SetControlText(kOutRes, Format("%8.3f", outLpmm_));
+        SetControlText(kOutSizeLabel, "Image Size mm");
+    } else {
+        SetControlText(kOutResLabel, "Res dpi");
+        outLpmm_ = r;
+        if (!(outDpi_ > 0)) outDpi_ = r * kMmPerInch;
+        SetControlText(kOutRes, Format("%.2f", outDpi_));
+        SetControlText(kOutSizeLabel, "Image Size inches");
+    }
+    RecalcPhysicalSize();
+}
+
+int ScaleDialogModel::FormatSpin(int delta) {
+    formatIndex_ -= delta;
+    if (formatIndex_ < 0) formatIndex_ = 2;
+    if (formatIndex_ > 2) formatIndex_ = 0;
+    ShowFormat(formatIndex_);
+    FixOutputExtension();
+    return formatIndex_;
+}
+
+void ScaleDialogModel::ShowFormat(int index) {
+    SetControlText(kFormat, kFormatNames[index]);
+    SetVisible(kLzw, index == 0);
+    SetVisible(kLimitMemory, index == 0);
+    SetVisible(kQuality, index == 1);
+    SetVisible(kQualityLabel, index == 1);
+    if (index == 1) {
+        const int q = TextToInt(Text(kQuality));
+        if (q < 2 || q > 100) SetControlText(kQuality, "75");
+    }
+}
+
+void ScaleDialogModel::FixOutputExtension() {
+    const std::string& name = Text(kOutputName);
+    if (!name.empty() && platform::IsSeparator(name.back())) return;
+    const char letter = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
+    const char* ext = letter == 'B' ? "bmp" : letter == 'J' ? "jpg" : "tif";
+    SetControlText(kOutputName, MakeUniqueName(ReplaceExtension(name, ext)));
+}
+
+void ScaleDialogModel::WidthEdited() {
+    SetChecked(kScaleMode, true);
+    ScaleModeClicked();
+    RecalcPhysicalSize();
+    ShowUncompressedSize();
+}
+
+void ScaleDialogModel::HeightEdited() {
+    const int w = TextToInt(Text(kInWidth));
+    const int h = TextToInt(Text(kInHeight));
+    if (h == 0) return;
+    const double f = TextToDouble(Text(kOutHeight)) / h;
+    if (PixelMode())
+        SetControlText(kOutWidth, Format("%d", TruncInt(w * f)));
+    else
+        SetControlText(kScale, Format("%.2f", f * 100));
+    RecalcOutputSize();
+}
+
+void ScaleDialogModel::SizeXEdited() {
+    const double x = TextToDouble(Text(kOutSizeX));
+    const double r = TextToDouble(Text(kOutRes));
+    const int w = TextToInt(Text(kInWidth));
+    if (aspect_ != 0) SetControlText(kOutSizeY, Format("%8.2f", x / aspect_));
+    const int width = TruncInt(r * x + 0.5);
+    if (PixelMode())
+        SetControlText(kOutWidth, Format("%d", width));
+    else if (w != 0)
+        SetControlText(kScale, Format("%8.3f", double(width) / w * 100));
+    RecalcOutputSize();
+}
+
+void ScaleDialogModel::SizeYEdited() {
+    const double y = TextToDouble(Text(kOutSizeY));
+    const double r = TextToDouble(Text(kOutRes));
+    SetControlText(kOutHeight, Format("%d", TruncInt(r * y + 0.5)));
+    HeightEdited();
+}
+
+void ScaleDialogModel::ScaleEdited() {
+    if (PixelMode()) {
+        SetControlText(kOutWidth, TextToDouble(Text(kScale)) < 1 ? Text(kInWidth) : Text(kScale));
+    } else {
+        double f = TextToDouble(Text(kScale)) * 0.01;
+        if (!(f > 0)) {
+            f = 1.0;
+            SetControlText(kScale, "100.00");
+        }
+        SetControlText(kOutWidth, Format("%d", TruncInt(TextToInt(Text(kInWidth)) * f)));
+    }
+    RecalcOutputSize();
+    ShowUncompressedSize();
+}
+
+// ---- List and windows ----------------------------------------------------------------
+
+void ScaleDialogModel::RemoveFromList() {
+    const int sel = list_.Selected();
+    if (sel < 0) return;
+    if (Checked(kRemoveAll)) {
+        const std::string keep = list_.Text(sel);
+        list_.Clear();
+        list_.Add(keep);
+        list_.Select(0);
+    } else {
+        const std::string path = JoinPath(sourceFolder_, list_.Text(sel));
+        cache_.Remove(cache_.IndexOf(path));
+        if (currentImage_ == path) currentImage_.clear();
+        list_.Delete(sel);
+        SetVisible(kRemoveFromList, false);
+        list_.Select(std::min(sel, list_.Count() - 1));
+    }
+    ListChanged();
+    RefreshSelection();
+    RefreshThumbnails();
+    if (view_.PreviewVisible()) view_.PreviewShowFocused();
+}
+
+void ScaleDialogModel::PreviewImageClicked() {
+    if (Checked(kPreviewImage)) {
+        RefreshSelection();
+        view_.PreviewShowFocused();
+    } else {
+        if (view_.PreviewVisible()) view_.PreviewHide();
+        RefreshThumbnails();
+    }
+}
+
+void ScaleDialogModel::SelectDestination() {
+    const bool previewShown = view_.PreviewVisible();
+    if (previewShown) view_.PreviewHide();
+    std::string folder = destination_;
+    if (view_.ChooseFolder(folder)) destination_ = folder;
+    RefreshSelection();
+    if (previewShown) view_.PreviewShowFocused();
+}
+
+void ScaleDialogModel::RefreshThumbnails() {
+    if (Checked(kPreviewThumbnails) && list_.Selected() >= 0)
+        view_.ThumbnailsShowAround(list_.Selected());
+    else if (!Checked(kPreviewThumbnails))
+        view_.ThumbnailsHide();
+}
+
+void ScaleDialogModel::RefreshSelection() {
+    closeGuard_ = 0;
+    SetWait(true);
+    currentImage_.clear();
+    view_.PreviewReleaseImage();
+    const int i = list_.Selected();
+    if (i < 0) {
+        SetVisible(kRemoveFromList, false);
+        view_.PreviewHide();
+        SetWait(false);
+        return;
+    }
+    SetVisible(kRemoveFromList, true);
+    const std::string path = ResolveRawImage(SourcePath(list_.Text(i)));
+    SetControlText(kWorkPath, path);
+    if (!ShowImageInfo(i, path)) {
+        list_.Delete(i);
+        ListChanged();
+        SetWait(false);
+        return;
+    }
+    const int top = list_.Top();
+    if (i - top > 6) list_.SetTop(top + 1);
+    if (i - top < 1) list_.SetTop(top - 1);
+    ListChanged();
+    view_.PreviewResetView();
+    ApplyFitMode(true);
+    SetWait(false);
+    if (Checked(kPreviewImage)) {
+        view_.ListTakeFocus();
+        if (currentImage_.empty()) RequestSelectionLoad(path);
+        view_.PreviewRepaint();
+        view_.PreviewShowFocused();
+    }
+    RecalcOutputSize();
+    view_.ThumbnailsSelect(i);
+    RefreshThumbnails();
+}
+
+void ScaleDialogModel::ApplyFitMode(bool reapply) {
+    static constexpr int kSizeFields[] = {kOutSizeX, kOutSizeY, kOutWidth, kOutHeight, kScale};
+    if (headerPath_.empty()) {
+        SetChecked(kFit, false);
+        return;
+    }
+    if (!Checked(kFit)) {
+        for (int id : kSizeFields) SetEnabled(id, true);
+        return;
+    }
+    aspect_ = Get_Aspect(headerPath_.c_str());
+    if (aspect_ == 0) {
+        SetChecked(kFit, false);
+        return;
+    }
+    if (!reapply) {
+        SetControlText(kFormat, "JPEG");
+        SetVisible(kLzw, false);
+        SetVisible(kQuality, true);
+        SetVisible(kQualityLabel, true);
+    }
+    std::string name = Text(kOutputName);
+    if (!FileNamePart(name).empty())
+        name = ReplaceExtension(name, "jpg");
+    else if (list_.Selected() >= 0)
+        name += list_.Text(list_.Selected());
+    else
+        name = Destination();
+    SetControlText(kOutputName, MakeUniqueName(name));
+    FixOutputExtension();
+    SetVisible(kLimitMemory, false);
+    SetChecked(kScaleMode, true);
+    ScaleModeClicked();
+    RecalcOutputSize();
+    for (int id : kSizeFields) SetEnabled(id, false);
+}
+
+// ---- Paths ------------------------------------------------------------------------------
+
+std::string ScaleDialogModel::SourcePath(const std::string& itemText) const {
+    return JoinPath(sourceFolder_, FileNamePart(itemText));
+}
+
+std::string ScaleDialogModel::DisplayNameFor(const std::string& name) const {
+    const std::string path = JoinPath(sourceFolder_, name);
+    if (Get_File_Type(path.c_str()) != IMG_TYPE_RAW) return name;
+    const std::string sibling = ReplaceExtension(path, "tif");
+    return platform::FileExists(sibling) ? FileNamePart(sibling) : name;
+}
+
+std::string ScaleDialogModel::ResolveRawImage(const std::string& path) const {
+    if (Get_File_Type(path.c_str()) != IMG_TYPE_RAW) return path;
+    if (processorPath_.empty()) return "";
+    const std::string tif = ReplaceExtension(path, "tif");
+    if (platform::FileExists(tif)) return tif;
+    platform::RunAndWait(processorPath_, {path, path});
+    return platform::FileExists(tif) ? tif : "";
+}
+
+}  // namespace tolvane

@@ -1,0 +1,46 @@
+#include "text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tolvane {
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char small[128];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    std::string text;
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        text.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(n));
+    }
+    va_end(args);
+    return text;
+}
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+}  // namespace tolvane
