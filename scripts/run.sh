@@ -1,45 +1,27 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the library and the orvix tool, generates a
-# sample photograph-sized image and runs the main operations on it.
+# Sets up the machine, builds the library, the orvix tool and Tolvane,
+# generates a folder of sample photographs and converts it with Tolvane's
+# headless batch: half size, JPEG at quality 85, two worker processes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target orvix
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target Tolvane orvix
 
-out=${1:-build/sample}
+sample=${1:-build/sample}
+photos=$sample/photos
+out=$sample/out
+[ -f "$photos/photo_011.jpg" ] || scripts/make_photos.py "$photos" 12
+rm -rf "$out"
 mkdir -p "$out"
-rm -f "$out"/sample.* "$out"/scaled*.* "$out"/thumb.*
-orvix=build/tools/orvix
-
-# A 3000 x 2000 colour test card: gradients, a grid and a disc.
-/usr/bin/python3 - "$out/sample.ppm" <<'PY'
-import sys, math
-w, h = 3000, 2000
-rows = bytearray()
-for y in range(h):
-    for x in range(w):
-        r = x * 255 // (w - 1)
-        g = y * 255 // (h - 1)
-        b = 255 if (x // 100 + y // 100) % 2 else 40
-        if (x - w / 2) ** 2 + (y - h / 2) ** 2 < (h / 3) ** 2:
-            r, g, b = 255 - r, 255 - g, 128
-        if x % 250 == 0 or y % 250 == 0:
-            r = g = b = 0
-        rows += bytes((r, g, b))
-with open(sys.argv[1], "wb") as f:
-    f.write(b"P6\n%d %d\n255\n" % (w, h))
-    f.write(rows)
-PY
 
 set -x
-$orvix info "$out/sample.ppm"
-$orvix convert "$out/sample.ppm" "$out/sample.jpg" --type jpeg --quality 90
-$orvix info "$out/sample.jpg"
-$orvix scale "$out/sample.jpg" "$out/scaled.tif" 0.5 --lzw
-$orvix scale "$out/sample.jpg" "$out/scaled.jpg" 0.25 --quality 85
-$orvix scale "$out/sample.ppm" "$out/scaled-lowmem.tif" 0.4 --low-memory
-$orvix thumb "$out/sample.jpg" "$out/thumb.jpg" 400
-$orvix info "$out/scaled.tif"
-$orvix info "$out/thumb.jpg"
+build/program/Tolvane --batch --percent 50 --format jpeg --quality 85 -j 2 \
+  --dest "$out" --report "$sample/report.jsonl" "$photos"
+build/program/Tolvane --batch --fit 400 --format tiff --lzw --dest "$out" "$photos"
+set +x
+echo
+echo "Outputs in $out:"
+ls -l "$out"
+echo "Report: $sample/report.jsonl"

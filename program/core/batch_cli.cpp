@@ -323,7 +323,13 @@ void ApplyOptions(ScaleDialogModel& m, const Options& o) {
 }
 
 std::string SizeText(const ScaleDialogModel& m) {
-    if (!m.Get(kScaleMode).checked) return TextToDouble(m.Get(kScale).text) == 0 ? "100 %" : OneLine(m.Get(kScale).text) + " %";
+    if (!m.Get(kScaleMode).checked) {
+        std::string text = OneLine(m.Get(kScale).text) + " %";
+        // Subsampled outputs all take the width the dialog shows.
+        if (m.Get(kFormat).text != "TIFF")
+            text += " (" + m.Get(kFormat).text + " outputs: all " + m.Get(kOutWidth).text + " pixels wide)";
+        return text;
+    }
     if (m.Get(kFit).checked) return "fit into " + m.Get(kFitSize).text + " pixels square";
     return m.Get(kOutWidth).text + " pixels wide";
 }
@@ -343,8 +349,8 @@ void PrintSettings(const ScaleDialogModel& m, const Options& o) {
     std::printf("Destination: %s\n", m.Destination().c_str());
     std::printf("Size: %s\n", SizeText(m).c_str());
     const std::string res = OneLine(m.Get(kOutRes).text);
-    std::printf("Resolution: %s %s\n", res.empty() ? "none" : res.c_str(),
-                Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi");
+    const char* unit = Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi";
+    std::printf("Resolution: %s\n", TextToDouble(res) > 0 ? (res + " " + unit).c_str() : "none");
     std::printf("Format: %s\n", FormatText(m).c_str());
     if (!list.Empty())
         std::printf("First file: %s %s x %s -> %s %s x %s\n", list.Text(0).c_str(),

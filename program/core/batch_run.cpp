@@ -179,9 +179,11 @@ FileOutcome ScaleDialogModel::ProcessFile(int i) {
         ImgClass output;
         ImgStruct& o = output.ImgStruct;
         const bool dpi = Contains(Text(kOutResLabel), "dpi");
-        o.ResUnit = dpi ? 2 : 3;
-        // Unit 3 is per centimetre: ten times lines per mm.
-        o.Resolution = TextToDouble(Text(kOutRes)) * (dpi ? 1.0 : 10.0);
+        const double res = TextToDouble(Text(kOutRes));
+        // Unit 3 is per centimetre: ten times lines per mm. No resolution
+        // is written as none rather than as 0 dots per inch.
+        o.ResUnit = !(res > 0) ? 1 : dpi ? 2 : 3;
+        o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
         o.Planar = 0;
         const bool lowMemoryTiff = plan.format == 'T' && Checked(kLimitMemory);
         const uint64_t expected = uint64_t(header_.Width) * header_.Height * uint64_t(std::max<int>(header_.Samples, 1));
