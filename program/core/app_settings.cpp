@@ -67,4 +67,13 @@ void DeleteWorkingFiles(const std::string& folder, const std::string& name) {
     }
 }
 
+WorkingFolder::WorkingFolder() : folder_(platform::MakePrivateTempFolder("tolvane-")) {
+    if (!folder_.empty()) Set_Temp_Path(folder_.c_str());
+}
+
+WorkingFolder::~WorkingFolder() {
+    DeleteWorkingFiles(folder_, "");
+    platform::RemoveFolder(folder_);
+}
+
 }  // namespace tolvane

@@ -24,4 +24,21 @@ std::string ReadProcessorFile(const std::string& path);
 // Files that cannot be deleted stay. The current folder is never changed.
 void DeleteWorkingFiles(const std::string& folder, const std::string& name);
 
+// The program's own working folder below the system's temporary folder,
+// for the program's life: the library's header, thumbnail and command files
+// go there, so clean-up by extension never meets another program's files in
+// a shared temporary folder, and concurrent runs never share a header name.
+// Deleted with its files at the end.
+class WorkingFolder {
+public:
+    WorkingFolder();
+    ~WorkingFolder();
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+    const std::string& Path() const { return folder_; }
+
+private:
+    std::string folder_;
+};
+
 }  // namespace tolvane

@@ -504,25 +504,9 @@ bool WriteReport(const std::string& path, Tally& tally) {
     return std::fclose(f) == 0;
 }
 
-// The private working folder: headers of concurrent runs never meet, and
-// no run's clean-up deletes another's files.
-class PrivateTempFolder {
-public:
-    PrivateTempFolder() : folder_(platform::MakePrivateTempFolder("tolvane-")) {
-        if (!folder_.empty()) Set_Temp_Path(folder_.c_str());
-    }
-    ~PrivateTempFolder() {
-        DeleteWorkingFiles(folder_, "");
-        platform::RemoveFolder(folder_);
-    }
-
-private:
-    std::string folder_;
-};
-
 int Run(const Options& o) {
     const auto start = std::chrono::steady_clock::now();
-    const PrivateTempFolder temp;
+    const WorkingFolder working;
     HeadlessView view;
     ScaleDialogModel model(view, ReadProcessorFile(kProcessorFile));
     view.model = &model;
