@@ -175,38 +175,7 @@ FileOutcome ScaleDialogModel::ProcessFile(int i) {
     // The reason of a failure is what the library says about this file.
     Post_Error("");
     FilePlan plan;
-    if (PrepareFile(i, plan, outcome, true)) {
-        ImgClass output;
-        ImgStruct& o = output.ImgStruct;
-        const bool dpi = Contains(Text(kOutResLabel), "dpi");
-        const double res = TextToDouble(Text(kOutRes));
-        // Unit 3 is per centimetre: ten times lines per mm. No resolution
-        // is written as none rather than as 0 dots per inch.
-        o.ResUnit = !(res > 0) ? 1 : dpi ? 2 : 3;
-        o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
-        o.Planar = 0;
-        const bool lowMemoryTiff = plan.format == 'T' && Checked(kLimitMemory);
-        const uint64_t expected = uint64_t(header_.Width) * header_.Height * uint64_t(std::max<int>(header_.Samples, 1));
-        ImgClass* source = LoadIntoCache(plan.source, expected);
-        if (!source) {
-            outcome.reason = LibraryReason("the image cache has no room for it");
-        } else {
-            source->ImgStruct.ResUnit = o.ResUnit;
-            source->ImgStruct.Resolution = o.Resolution;
-            if (!source->ImgStruct.ImgData && !lowMemoryTiff) {
-                outcome.reason = Checked(kLimitMemory)
-                    ? "not read: \"Limit  Memory Usage\" is checked and the output is not TIFF"
-                    : LibraryReason("the image could not be read");
-            } else if (platform::FileExists(plan.output)) {
-                // The A..Z names are all taken: never overwrite an output.
-                outcome.reason = "no free output name";
-            } else if (!CopyName(o.FileName, plan.output)) {
-                outcome.reason = "the output path is longer than a path holds";
-            } else if (WriteOutput(plan, *source, output, outcome)) {
-                outcome.status = FileOutcome::Status::Converted;
-            }
-        }
-    }
+    if (PrepareFile(i, plan, outcome, true)) ConvertFile(plan, outcome);
     SetControlText(kWorkPath, "");
     SetWait(false);
     SetProgressPosition(0);
@@ -214,6 +183,46 @@ FileOutcome ScaleDialogModel::ProcessFile(int i) {
     outcome.milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return outcome;
+}
+
+// The output image with the dialog's resolution, the source from the cache,
+// and the output written.
+void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
+    if (platform::FileExists(plan.output)) {
+        // The A..Z names are all taken: never overwrite an output.
+        outcome.reason = "no free output name";
+        return;
+    }
+    ImgClass output;
+    ImgStruct& o = output.ImgStruct;
+    if (!CopyName(o.FileName, plan.output)) {
+        outcome.reason = "the output path is longer than a path holds";
+        return;
+    }
+    const bool dpi = Contains(Text(kOutResLabel), "dpi");
+    const double res = TextToDouble(Text(kOutRes));
+    // Unit 3 is per centimetre: ten times lines per mm. No resolution is
+    // written as none rather than as 0 dots per inch.
+    o.ResUnit = !(res > 0) ? 1 : dpi ? 2 : 3;
+    o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
+    o.Planar = 0;
+    const uint64_t expected =
+        uint64_t(std::max(header_.Width, 0)) * uint64_t(std::max(header_.Height, 0)) * uint64_t(std::max<int>(header_.Samples, 1));
+    ImgClass* source = LoadIntoCache(plan.source, expected);
+    if (!source) {
+        outcome.reason = "the source path is longer than a path holds";
+        return;
+    }
+    source->ImgStruct.ResUnit = o.ResUnit;
+    source->ImgStruct.Resolution = o.Resolution;
+    const bool lowMemoryTiff = plan.format == 'T' && Checked(kLimitMemory);
+    if (!source->ImgStruct.ImgData && !lowMemoryTiff) {
+        outcome.reason = Checked(kLimitMemory)
+            ? "not read: \"Limit  Memory Usage\" is checked and the output is not TIFF"
+            : LibraryReason("the image could not be read");
+        return;
+    }
+    if (WriteOutput(plan, *source, output, outcome)) outcome.status = FileOutcome::Status::Converted;
 }
 
 // Steps of a file up to reading its pixels: the source path (a raw camera

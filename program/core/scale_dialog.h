@@ -147,6 +147,7 @@ private:
     void ConvertPosition(int i);
     FileOutcome ProcessFile(int i);
     bool PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, bool runProcessor);
+    void ConvertFile(const FilePlan& plan, FileOutcome& outcome);
     bool WriteOutput(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);
     bool WriteSourceAs(const FilePlan& plan, ImgClass& source);
     int JpegQuality();
