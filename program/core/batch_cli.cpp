@@ -4,6 +4,7 @@
 #include "naming.h"
 #include "platform.h"
 #include "scale_dialog.h"
+#include "selection.h"
 #include "text.h"
 
 #include <ORVIX_0500.h>
@@ -175,54 +176,6 @@ Options Parse(const std::vector<std::string>& args) {
     }
     if (!o.help && !o.version && o.inputs.empty()) throw UsageError("name the files or a folder");
     return o;
-}
-
-// ---- The list ------------------------------------------------------------------------
-
-// True when one of the open-file dialog's image filters offers the name.
-bool FilterOffers(const std::string& name) {
-    static const char* const kPatterns[] = {".tif", ".TIF", ".tiff", ".TIFF", ".jpg", ".JPG",
-                                            ".jpeg", ".JPEG", ".bmp", ".BMP", ".Dcr", ".DCR",
-                                            ".dcr", ".tga", ".TGA"};
-    for (const char* p : kPatterns) {
-        const size_t n = std::strlen(p);
-        if (name.size() > n && name.compare(name.size() - n, n, p) == 0) return true;
-    }
-    return false;
-}
-
-// What the open-file dialog would return for the inputs: the folder and
-// the names, or a lone path.
-std::vector<std::string> SelectionFor(const std::vector<std::string>& inputs) {
-    if (inputs.size() == 1 && platform::IsDirectory(inputs[0])) {
-        const std::string folder = platform::AbsolutePath(inputs[0]);
-        std::vector<std::string> names;
-        for (const std::string& name : platform::ListFolder(folder)) {
-            const std::string path = JoinPath(folder, name);
-            if (name[0] != '.' && FilterOffers(name) && platform::IsRegularFile(path) &&
-                Get_File_Type(path.c_str()) != IMG_TYPE_UNKNOWN)
-                names.push_back(name);
-        }
-        if (names.empty()) throw UsageError("no image files in " + inputs[0]);
-        std::sort(names.begin(), names.end());  // a fixed order for equal names
-        if (names.size() == 1) return {JoinPath(folder, names[0])};
-        names.insert(names.begin(), folder);
-        return names;
-    }
-    std::vector<std::string> selection;
-    std::string folder;
-    for (const std::string& input : inputs) {
-        if (!platform::IsRegularFile(input)) throw UsageError("no such file: " + input);
-        const std::string path = platform::AbsolutePath(input);
-        const std::string name = FileNamePart(path);
-        const std::string dir = path.substr(0, path.size() - name.size() - 1);
-        if (selection.empty()) folder = dir;
-        else if (dir != folder) throw UsageError("the files must lie in one folder: " + input);
-        selection.push_back(name);
-    }
-    if (selection.size() == 1) return {JoinPath(folder, selection[0])};
-    selection.insert(selection.begin(), folder);
-    return selection;
 }
 
 // ---- The view ------------------------------------------------------------------------
@@ -514,7 +467,9 @@ int Run(const Options& o) {
         if (!platform::IsDirectory(o.dest)) throw UsageError("no such folder: " + o.dest);
         model.SetDestination(platform::AbsolutePath(o.dest));
     }
-    view.selection = SelectionFor(o.inputs);
+    std::string error;
+    view.selection = SelectionFor(o.inputs, error);
+    if (view.selection.empty()) throw UsageError(error);
     model.Click(kSelectImage);
     if (!view.message.empty())
         std::fprintf(stderr, "Tolvane: %s: %s; the other files were not listed\n",

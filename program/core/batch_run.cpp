@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -40,6 +41,12 @@ const char* StatusName(FileOutcome::Status status) {
     case FileOutcome::Status::Skipped: return "skipped";
     default: return "failed";
     }
+}
+
+int ScaleDialogModel::FailedCount() const {
+    return int(std::count_if(outcomes_.begin(), outcomes_.end(), [](const FileOutcome& o) {
+        return o.status == FileOutcome::Status::Failed;
+    }));
 }
 
 void ScaleDialogModel::ProcessAll() {

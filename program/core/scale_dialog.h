@@ -61,6 +61,7 @@ public:
     const IMAGE_HDR& Header() const { return header_; }
     // The outcome of each file of the last run, in the order converted.
     const std::vector<FileOutcome>& Outcomes() const { return outcomes_; }
+    int FailedCount() const;
     ImageCache& Cache() { return cache_; }
     PendingLoads& Pending() { return pending_; }
     // The cache entry last found or added; "" for none.
