@@ -1,25 +1,22 @@
-// Tolvane: the batch resizer. "--batch" runs the headless batch.
+// Tolvane: the batch resizer. With "--batch" the headless batch runs; else
+// the main dialog opens, with the files named on the command line listed.
 #include "batch_cli.h"
+#include "scale_app.h"
 
-#include <dlfcn.h>
+#include <QApplication>
 
-#include <cstdio>
-#include <cstring>
+#include <clocale>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    // The library is linked, and held by name as well for the program's life.
-    void* library = dlopen("libORVIX_0500.so.2", RTLD_NOW | RTLD_NOLOAD);
-    std::vector<std::string> args(argv + 1, argv + argc);
-    int status = 2;
-    if (!args.empty() && args[0] == "--batch") {
-        args.erase(args.begin());
-        status = tolvane::RunBatch(args);
-    } else {
-        std::fputs(tolvane::kBatchUsage, args.empty() || args[0] == "--help" ? stdout : stderr);
-        status = args.empty() || args[0] == "--help" ? 0 : 2;
-    }
-    if (library) dlclose(library);
-    return status;
+    if (argc > 1 && std::string(argv[1]) == "--batch")
+        return tolvane::RunBatch(std::vector<std::string>(argv + 2, argv + argc));
+    QApplication app(argc, argv);
+    // The dialog's fields are read and written as C numbers: keep the user's
+    // language but not its decimal comma.
+    std::setlocale(LC_NUMERIC, "C");
+    QStringList files = QApplication::arguments();
+    files.removeFirst();
+    return CScaleApp().Run(files);
 }

@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
   clang libclang-rt-14-dev
+  qt6-base-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

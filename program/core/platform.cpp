@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -88,6 +89,12 @@ void RemoveFolder(const std::string& folder) {
 }
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
+
+void* LoadLibraryByName(const char* name) { return dlopen(name, RTLD_NOW); }
+
+void ReleaseLibrary(void* handle) {
+    if (handle) dlclose(handle);
+}
 
 std::string PicturesFolder() {
     const char* home = std::getenv("HOME");

@@ -41,6 +41,11 @@ void RemoveFolder(const std::string& folder);
 
 bool IsTerminal(int fd);
 
+// Loads a shared library by its file name (it stays loaded while held);
+// null when it cannot be loaded. ReleaseLibrary lets it go.
+void* LoadLibraryByName(const char* name);
+void ReleaseLibrary(void* handle);
+
 // The user's pictures folder ($HOME/Pictures), else the home folder.
 std::string PicturesFolder();
 

@@ -1,0 +1,31 @@
+#include "scale_app.h"
+
+#include "app_settings.h"
+#include "aux_dlg.h"
+#include "platform.h"
+#include "preview_windows.h"
+#include "scale_dlg.h"
+
+#include <memory>
+
+using namespace tolvane;
+
+int CScaleApp::Run(const QStringList& files) {
+    // The working files go to a folder of the program's own, deleted at the end.
+    const WorkingFolder working;
+    auto dialog = std::make_unique<CScaleDlg>(ReadProcessorFile(kProcessorFile));
+    auto aux = std::make_unique<CAuxDlg>(dialog.get());
+    void* library = platform::LoadLibraryByName(kLibraryFile);
+    auto thumbnails = std::make_unique<CThumbnailWnd>();
+    auto preview = std::make_unique<CImagePreviewDlg>(dialog.get());
+    thumbnails->hide();
+    preview->hide();
+    if (!files.isEmpty()) dialog->ListPaths(files);
+    dialog->exec();
+    preview.reset();
+    aux.reset();
+    thumbnails.reset();
+    dialog.reset();
+    platform::ReleaseLibrary(library);
+    return 0;
+}
