@@ -34,4 +34,18 @@ flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs ORVIX
 c++ -std=c++20 "$work/client/main.cpp" $flags -o "$work/client-pc"
 LD_LIBRARY_PATH="$prefix/lib" "$work/client-pc"
 test -x "$prefix/bin/orvix"
-echo "installed package found by CMake and pkg-config"
+# Tolvane appears in the desktop's menu with its icon, and runs from there.
+test -x "$prefix/bin/Tolvane"
+grep -q '^Exec=Tolvane %F$' "$prefix/share/applications/tolvane.desktop"
+grep -q '^Icon=tolvane$' "$prefix/share/applications/tolvane.desktop"
+test -s "$prefix/share/pixmaps/tolvane.xpm"
+LD_LIBRARY_PATH="$prefix/lib" "$prefix/bin/Tolvane" --batch --version | grep -q "Tolvane Version: 2, 6, 7, 1"
+
+# The Debian package holds the library, the tool and the program with its menu entry.
+(cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
+contents=$(dpkg -c "$work"/deb/*.deb)
+for f in ./usr/bin/Tolvane ./usr/bin/orvix ./usr/include/ORVIX_0500.h ./usr/share/applications/tolvane.desktop; do
+  echo "$contents" | grep -q " $f\$" || { echo "package lacks $f"; exit 1; }
+done
+echo "$contents" | grep -q "libORVIX_0500.so.2" || { echo "package lacks the library"; exit 1; }
+echo "installed package found by CMake and pkg-config; Debian package complete"
