@@ -134,8 +134,13 @@ void CScaleDlg::ListChanged() {
 }
 
 void CScaleDlg::ProgressMoved() {
-    progress_->setRange(0, std::max(model_->ProgressRange(), 1));
-    progress_->setValue(std::clamp(model_->ProgressPosition(), 0, progress_->maximum()));
+    const int range = std::max(model_->ProgressRange(), 1);
+    const int value = std::clamp(model_->ProgressPosition(), 0, range);
+    // The library reports every line; a repaint per visible step is enough.
+    const bool step = std::abs(value - progress_->value()) * 300 >= range || value == 0 || value == range;
+    if (range == progress_->maximum() && (value == progress_->value() || !step)) return;
+    progress_->setRange(0, range);
+    progress_->setValue(value);
     progress_->repaint();  // during a blocking library call, now
 }
 
