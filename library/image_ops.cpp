@@ -1,6 +1,10 @@
 #include "image_ops.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "library.h"
 #include "utility.h"
@@ -70,6 +74,53 @@ bool CopyName(char (&field)[ORVIX_MAX_PATH], const char* name) {
     if (n) std::memcpy(field, name, n);
     field[n] = '\0';
     return true;
+}
+
+namespace {
+
+// Formats recognised by their first bytes, named so the user knows what the
+// file is; null when the bytes say nothing.
+const char* FormatOfBytes(const unsigned char* b, size_t n) {
+    if (n >= 2 && (b[0] == 'P' || b[0] == 'p')) {
+        switch (b[1]) {
+        case '1': return "ASCII PBM";
+        case '2': return "ASCII PGM";
+        case '3': return "ASCII PPM";
+        case '4': return "PBM";
+        case '7': return "PAM";
+        case 'F':
+        case 'f': return "PFM";
+        default: return nullptr;
+        }
+    }
+    if (n >= 4 && std::memcmp(b, "\x89PNG", 4) == 0) return "PNG";
+    if (n >= 4 && std::memcmp(b, "GIF8", 4) == 0) return "GIF";
+    if (n >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0) return "WebP";
+    return nullptr;
+}
+
+}  // namespace
+
+bool PostUnsupportedFile(const char* path) {
+    if (!path || !*path) return PostError("no image file named");
+    std::string upper = path;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find(".DCR") != std::string::npos)
+        return PostError("%s: raw camera files are not decoded by the library", path);
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PostError("%s: cannot be opened (%s)", path, std::strerror(errno));
+    unsigned char head[16] = {};
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    const bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readError) return PostError("%s: cannot be read", path);
+    if (n == 0) return PostError("%s: empty file", path);
+    if (const char* format = FormatOfBytes(head, n))
+        return PostError("%s: not a supported image format (%s)", path, format);
+    // The TIFF codec has posted why it refused the file.
+    if (head[0] == 'I' || head[0] == 'M')
+        return PostError("%s: not a TIFF file the library reads", path);
+    return PostError("%s: not a supported image format", path);
 }
 
 }  // namespace orvix

@@ -35,4 +35,10 @@ bool AllocWithSpare(ImgClass& img, uint32_t spare);
 // nothing copied) when it does not fit.
 bool CopyName(char (&field)[ORVIX_MAX_PATH], const char* name);
 
+// Posts why path is no image the library reads, for a file Get_File_Type
+// gives no readable type: no name, missing, empty, a raw camera file, or a
+// format named by its first bytes ("%s: not a supported image format (ASCII
+// PPM)"). Returns true.
+bool PostUnsupportedFile(const char* path);
+
 }  // namespace orvix

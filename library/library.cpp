@@ -90,6 +90,19 @@ bool PostError(const char* format, ...) {
     return Post_Error(message.c_str());
 }
 
+size_t ErrorMark() { return Lib().lastError.size(); }
+
+bool NameInFailure(size_t mark, const char* who, const char* path) {
+    const std::string& text = Lib().lastError;
+    const std::string name = path ? path : "";
+    // The text may have been cut from the front since mark; then all of it
+    // is looked at.
+    const size_t from = mark <= text.size() ? mark : 0;
+    if (name.empty() || text.find(name, from) == std::string::npos)
+        PostError("%s(%s) failed", who, name.c_str());
+    return true;
+}
+
 ProgressFn ReadProgress() { return Lib().readProgress; }
 ProgressFn WriteProgress() { return Lib().writeProgress; }
 

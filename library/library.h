@@ -76,6 +76,14 @@ void ClearError();
 // Posts the formatted message (appends it and a newline); returns true.
 bool PostError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Where the last-error text ends now, so that a caller can tell later what
+// an operation posted.
+size_t ErrorMark();
+// For an operation on path that failed: when the words posted since mark do
+// not name path (libjpeg's and libtiff's rarely do), adds "who(path) failed"
+// after them. Returns true.
+bool NameInFailure(size_t mark, const char* who, const char* path);
+
 // The registered progress receivers (never null).
 ProgressFn ReadProgress();
 ProgressFn WriteProgress();

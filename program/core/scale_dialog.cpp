@@ -655,6 +655,11 @@ void ScaleDialogModel::ApplyFitMode(bool reapply) {
 
 // ---- Paths ------------------------------------------------------------------------------
 
+std::string ScaleDialogModel::ItemPath(int i) const {
+    if (i < 0 || i >= list_.Count()) return "";
+    return SourcePath(list_.Text(i));
+}
+
 std::string ScaleDialogModel::SourcePath(const std::string& itemText) const {
     return JoinPath(sourceFolder_, FileNamePart(itemText));
 }

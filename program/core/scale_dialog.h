@@ -86,6 +86,13 @@ public:
     void RefreshSelection();
     // A background load asked for by the preview window.
     void RequestPreviewLoad(const std::string& path);
+    // Finds or adds path in the image cache and reads its pixels now, as a
+    // batch file is loaded (with "Limit  Memory Usage" checked they stay
+    // unread); null when the path cannot be cached.
+    ImgClass* LoadNow(const std::string& path) { return LoadIntoCache(path, 0); }
+    // The image at list position i, with its raw camera file resolved.
+    std::string ItemPath(int i) const;
+    void SetWaitCursor(bool on) { SetWait(on); }
     // Routes the library's progress to this model's bar.
     void InstallProgress();
     static void ProgressCallback(int total, int done);
