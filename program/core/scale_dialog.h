@@ -90,7 +90,7 @@ public:
     // batch file is loaded (with "Limit  Memory Usage" checked they stay
     // unread); null when the path cannot be cached.
     ImgClass* LoadNow(const std::string& path) { return LoadIntoCache(path, 0); }
-    // The image at list position i, with its raw camera file resolved.
+    // The source path of list position i (source folder + its name); "" off the list.
     std::string ItemPath(int i) const;
     void SetWaitCursor(bool on) { SetWait(on); }
     // Routes the library's progress to this model's bar.
