@@ -15,24 +15,10 @@
 
 namespace orvix {
 
-namespace {
-
-// A Targa file has no signature of its own when its identifier field is not
-// empty or it carries a colour map; its header is checked instead.
-bool LooksLikeTarga(const char* path) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    TargaHeader header;
-    const bool valid = !TargaClass::CheckHeader(f, header);
-    std::fclose(f);
-    return valid;
-}
-
-}  // namespace
-
 bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int tiffOption) {
     (void)tiffOption;  // the TIFF rectangle reader needs no hint
     if (!file || !FileExists(file)) return PostError("Utility::GetImgRect can't find %s", file ? file : "");
+    if (FileSize(file) == 0) return PostError("%s: empty file", file);
     Library& lib = Lib();
     const int l = rect.left, t = rect.top, r = rect.right, b = rect.bottom;
     switch (lib.hdr->Header().Type) {
@@ -65,11 +51,13 @@ using namespace orvix;
 extern "C" {
 
 ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
-    if (!img || img->ImgStruct.ImgData) return true;
+    if (!img) return PostError("ReadImage: no image given");
     ImgStruct& s = img->ImgStruct;
+    if (s.ImgData) return PostError("ReadImage: %s: the image already holds pixels", s.FileName);
     Library& lib = Lib();
+    const size_t mark = ErrorMark();
     int type = Get_File_Type(s.FileName);
-    if (type == IMG_TYPE_UNKNOWN && LooksLikeTarga(s.FileName)) type = IMG_TYPE_TARGA;
+    if (type == IMG_TYPE_UNKNOWN && TargaClass::LooksLikeTarga(s.FileName)) type = IMG_TYPE_TARGA;
     bool failed = true;
     switch (type) {
     case IMG_TYPE_TIFF:
@@ -94,18 +82,20 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img) {
         failed = TargaClass().ReadTarga(img);
         break;
     default:
-        // Unknown types and raw camera files (decoded by an external
-        // program, never here) fail without a message.
-        return true;
+        // Unknown types, and raw camera files (decoded by an external
+        // program, never here). A TIFF the codec refused has its words.
+        return NamedSince(mark, s.FileName) || PostUnsupportedFile(s.FileName);
     }
-    if (failed) return true;
-    if (s.Rotation != ROTATE_NONE && !s.Rotated) return Rotate_Image(img, s.Rotation);
+    if (failed) return NameInFailure(mark, "ReadImage", s.FileName);
+    if (s.Rotation != ROTATE_NONE && !s.Rotated && Rotate_Image(img, s.Rotation))
+        return NameInFailure(mark, "ReadImage", s.FileName);
     return false;
 }
 
 ORVIX_API bool GetImageRectangle(const char* file, CRect rect, ImgClass* img) {
     ClearError();
-    return Lib().utility->GetImgRect(file, rect, img, 0);
+    if (!Lib().utility->GetImgRect(file, rect, img, 0)) return false;
+    return NameInFailure(0, "GetImageRectangle", file);
 }
 
 ORVIX_API bool Convert_Image(const char* input, const char* output, int type, int quality) {
@@ -129,14 +119,19 @@ ORVIX_API bool Convert_Image(const char* input, const char* output, int type, in
     if (ReadImage(false, img.get())) return true;
     if (!CopyName(img->ImgStruct.FileName, target.c_str()))
         return PostError("Convert_Image: output name too long");
+    // The writers' members, not the exports: those clear the text, and the
+    // reader's warnings (a truncated JPEG scan) belong with the result.
+    Library& lib = Lib();
+    bool failed;
     switch (type) {
-    case IMG_TYPE_TIFF: return WriteTIFF(true, false, img.get());
-    case IMG_TYPE_JPEG: return WriteJPEG(quality, img.get());
-    case IMG_TYPE_PPM: return Write_8BitPPM(img.get());
-    case IMG_TYPE_PGM: return Write_8BitPGM(img.get());
-    case IMG_TYPE_TARGA: return TargaClass().WriteTarga(img.get());
-    default: return Write_BMP(img.get());
+    case IMG_TYPE_TIFF: failed = lib.tiff->WriteTIFF(true, false, img.get()); break;
+    case IMG_TYPE_JPEG: failed = lib.jpg->WriteJPEG(quality, img.get()); break;
+    case IMG_TYPE_PPM: failed = lib.ppm->WritePPM(img.get()); break;
+    case IMG_TYPE_PGM: failed = lib.pgm->WritePGM(img.get()); break;
+    case IMG_TYPE_TARGA: failed = TargaClass().WriteTarga(img.get()); break;
+    default: failed = BmpClass().WriteBmp(img.get()); break;
     }
+    return failed ? NameInFailure(0, "Convert_Image", target.c_str()) : false;
 }
 
 }  // extern "C"

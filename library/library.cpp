@@ -92,14 +92,16 @@ bool PostError(const char* format, ...) {
 
 size_t ErrorMark() { return Lib().lastError.size(); }
 
-bool NameInFailure(size_t mark, const char* who, const char* path) {
+bool NamedSince(size_t mark, const char* path) {
     const std::string& text = Lib().lastError;
-    const std::string name = path ? path : "";
+    if (!path || !*path) return false;
     // The text may have been cut from the front since mark; then all of it
     // is looked at.
-    const size_t from = mark <= text.size() ? mark : 0;
-    if (name.empty() || text.find(name, from) == std::string::npos)
-        PostError("%s(%s) failed", who, name.c_str());
+    return text.find(path, mark <= text.size() ? mark : 0) != std::string::npos;
+}
+
+bool NameInFailure(size_t mark, const char* who, const char* path) {
+    if (!NamedSince(mark, path)) PostError("%s(%s) failed", who, path ? path : "");
     return true;
 }
 

@@ -79,6 +79,8 @@ bool PostError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Where the last-error text ends now, so that a caller can tell later what
 // an operation posted.
 size_t ErrorMark();
+// Whether the words posted since mark name path.
+bool NamedSince(size_t mark, const char* path);
 // For an operation on path that failed: when the words posted since mark do
 // not name path (libjpeg's and libtiff's rarely do), adds "who(path) failed"
 // after them. Returns true.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -69,7 +70,9 @@ bool BmpClass::ReadBmp(ImgClass* img) {
     if (!img) return true;
     ImgStruct& s = img->ImgStruct;
     FILE* f = std::fopen(s.FileName, "rb");
-    if (!f) return true;
+    if (!f)
+        return PostError("BmpClass::ReadBmp: %s cannot be opened (%s)", s.FileName,
+                         std::strerror(errno));
     FileCloser closer{f};
     auto fail = [&s] { return PostError("BmpClass::ReadBmp(Img) failed reading %s", s.FileName); };
 

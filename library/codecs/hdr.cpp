@@ -143,9 +143,8 @@ bool HdrClass::WriteHeader(const char* pathIn) {
 }
 
 bool HdrClass::MakeHeader(const char* imagePath) {
-    ClearError();
     Clear();
-    if (!imagePath) return true;
+    if (!imagePath) return PostError("HdrClass::MakeHeader: no image named");
     if (!CopyName(m_Hdr.FileName, imagePath))
         return PostError("HdrClass::MakeHeader: path longer than %d characters", ORVIX_MAX_PATH - 1);
     const size_t n = std::strlen(imagePath);
@@ -154,10 +153,16 @@ bool HdrClass::MakeHeader(const char* imagePath) {
         Clear();
         CopyName(m_Hdr.FileName, imagePath);
     }
+    const size_t mark = ErrorMark();
     int type = Get_File_Type(imagePath);
     // A Targa file whose identifier field is not empty has no first-byte
-    // signature; only its maker recognises it.
-    if (type == IMG_TYPE_UNKNOWN) type = IMG_TYPE_TARGA;
+    // signature; only its header tells. A TIFF the codec refused has its
+    // words.
+    if (type == IMG_TYPE_UNKNOWN) {
+        if (!TargaClass::LooksLikeTarga(imagePath))
+            return NamedSince(mark, imagePath) || PostUnsupportedFile(imagePath);
+        type = IMG_TYPE_TARGA;
+    }
     switch (type) {
     case IMG_TYPE_TIFF: return ProcHdrTiff(imagePath);
     case IMG_TYPE_JPEG: return ProcHdrJpg(imagePath);
@@ -166,7 +171,7 @@ bool HdrClass::MakeHeader(const char* imagePath) {
     case IMG_TYPE_BMP: return ProcHdrBMP(imagePath);
     case IMG_TYPE_ZUL: return ProcHdrZUL(imagePath);
     case IMG_TYPE_TARGA: return ProcHdrTARGA(imagePath);
-    default: return true;
+    default: return PostUnsupportedFile(imagePath);
     }
 }
 
@@ -182,6 +187,8 @@ static bool MakePnmHeader(IMAGE_HDR& h, const char* path, char kind, const char*
                     pnm.height <= 0x7FFFFFFF;
     std::fclose(f);
     if (!ok) return PostError("HdrClass::%s: %s is Not a %s File\n", who, path, what);
+    if (pnm.maxVal < 1)
+        return PostError("HdrClass::%s: %s declares a maximum value of %ld", who, path, pnm.maxVal);
     CopyName(h.FileName, path);
     h.Type = kind == '6' ? IMG_TYPE_PPM : IMG_TYPE_PGM;
     h.Width = static_cast<int32_t>(pnm.width);
@@ -290,7 +297,8 @@ bool HdrClass::ProcHdrTARGA(const char* path) {
     TargaHeader t;
     const bool invalid = TargaClass::CheckHeader(f, t);
     std::fclose(f);
-    if (invalid || t.runLength) return true;
+    // Run-length files (types 9 to 11) have the same header fields.
+    if (invalid) return PostError("HdrClass::ProcHdrTARGA: %s is not a valid Targa file", path);
     CopyName(m_Hdr.FileName, path);
     m_Hdr.Type = IMG_TYPE_TARGA;
     m_Hdr.Width = t.width;
@@ -326,7 +334,7 @@ ORVIX_API bool Make_Local_Header(const char* image, const char* header) {
         if (Utility::FileExists(name)) return false;
     }
     HdrClass& hdr = *lib.hdr;
-    if (hdr.MakeHeader(image)) return true;
+    if (hdr.MakeHeader(image)) return NameInFailure(0, "Make_Local_Header", image);
     IMAGE_HDR& h = hdr.Header();
     if (h.XRes < 1.0f) h.XRes = 300.0f;
     if (h.YRes < 1.0f) h.YRes = 300.0f;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "image_ops.h"
 #include "library.h"
@@ -97,11 +98,26 @@ void LiftBlack(unsigned char* line, uint32_t width) {
         if (line[0] == 0 && line[1] == 0 && line[2] == 0) line[0] = line[1] = line[2] = 1;
 }
 
+// True when the scan whose header was just read has no coded data: a marker
+// (or the end of the file, for which libjpeg's source warns and supplies an
+// end-of-image marker) follows at once. libjpeg would decode such a file as
+// a flat grey image with only a warning.
+bool ScanIsEmpty(jpeg_decompress_struct* cinfo) {
+    jpeg_source_mgr* src = cinfo->src;
+    if (src->bytes_in_buffer == 0 && !(*src->fill_input_buffer)(cinfo)) return false;
+    if (src->bytes_in_buffer < 2 || src->next_input_byte[0] != 0xFF) return false;
+    const JOCTET next = src->next_input_byte[1];
+    // 0x00 is a stuffed data byte, 0xFF fill before a marker, 0xD0-0xD7
+    // restart markers inside the scan.
+    return next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7);
+}
+
 // The decoding steps after the decompressor exists. A libjpeg error leaves
 // through ErrorExit's longjmp; other failures return true with a message.
 bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
     ImgStruct& s = img->ImgStruct;
     jpeg_read_header(cinfo, TRUE);
+    if (ScanIsEmpty(cinfo)) ERREXIT(cinfo, JERR_NO_IMAGE);
     cinfo->dither_mode = JDITHER_NONE;
 
     const int samples = DeliveredSamples(*cinfo);
@@ -291,7 +307,6 @@ bool JPGClass::ReadJPEGtoMem(ImgClass* img) {
 
 bool JPGClass::GetJPGImgRect(const char* file, int left, int top, int right, int bottom,
                              ImgClass* out) {
-    ClearError();
     if (!out) return PostError("EXIT BAD:\tJPGClass::GetJPGImgRect(..) Img = NULL");
     if (!file || !*file) return PostError("EXIT BAD:\tJPGClass::GetJPGImgRect(..) No File");
 

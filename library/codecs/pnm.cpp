@@ -1,6 +1,7 @@
 #include "codecs/pnm.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,11 @@ bool ReadDimensionsAndMax(FILE* f, const char* who, const char* path, bool skipB
     case PnmHeaderResult::Ok:
         break;
     }
+    // A maximum of 0 (or none at all) gives every sample no meaning.
+    if (h.maxVal < 1) {
+        PostError("%s: %s declares a maximum value of %ld", who, path, h.maxVal);
+        return false;
+    }
     return true;
 }
 
@@ -77,7 +83,9 @@ bool WritePnm(ImgClass* img, const char* magic, uint32_t fileSamples) {
     if (samples != 1 && samples != 3)
         return PostError("%s writer: images of %u samples are not written", magic, samples);
     FILE* f = std::fopen(s.FileName, "wb");
-    if (!f) return true;
+    if (!f)
+        return PostError("%s writer: %s cannot be created (%s)", magic, s.FileName,
+                         std::strerror(errno));
     std::fprintf(f, "%s\n%u %u\n%d\n", magic, s.Width, s.Height, 255);
     Progress progress(WriteProgress(), static_cast<int>(s.Height));
     progress.Start();
@@ -101,12 +109,12 @@ bool WritePnm(ImgClass* img, const char* magic, uint32_t fileSamples) {
         progress.Line(static_cast<int>(i));
     }
     if (std::fclose(f) != 0) failed = true;
-    return failed;
+    if (failed) return PostError("%s writer: writing %s failed", magic, s.FileName);
+    return false;
 }
 
 bool CopyRectFromFile(const char* who, const char* file, int left, int top, int right,
                       int bottom, ImgClass* out) {
-    ClearError();
     if (!out) return PostError("%s Img = NULL", who);
     if (!file || !*file) return PostError("%s No File", who);
     ImgClass whole;
@@ -158,9 +166,10 @@ bool PgmClass::ReadPGM(ImgClass* img) {
     if (!img) return true;
     ImgStruct& s = img->ImgStruct;
     const int64_t fileSize = Utility::FileSize(s.FileName);
-    if (!Utility::FileExists(s.FileName)) return true;
     FILE* f = std::fopen(s.FileName, "rb");
-    if (!f) return true;
+    if (!f)
+        return PostError("PgmClass::ReadPGM: %s cannot be opened (%s)", s.FileName,
+                         std::strerror(errno));
     struct Closer { FILE* f; ~Closer() { std::fclose(f); } } closer{f};
 
     std::string magic;
@@ -191,7 +200,8 @@ bool PgmClass::ReadPGM(ImgClass* img) {
     progress.Start();
     for (uint32_t i = 0; i < s.Height; ++i) {
         unsigned char* line = s.ImgData + size_t{i} * s.LineSize;
-        if (std::fread(line, 1, lineBytes, f) != lineBytes) return true;
+        if (std::fread(line, 1, lineBytes, f) != lineBytes)
+            return PostError("PgmClass::ReadPGM: %s ends within line %u", s.FileName, i);
         if (b == 2) {
             for (uint32_t j = 0; j < s.Width; ++j) {
                 const unsigned v = line[2 * j] | (unsigned(line[2 * j + 1]) << 8);
@@ -209,7 +219,9 @@ bool PpmClass::ReadPPM(ImgClass* img) {
     if (!img) return true;
     ImgStruct& s = img->ImgStruct;
     FILE* f = std::fopen(s.FileName, "rb");
-    if (!f) return true;
+    if (!f)
+        return PostError("PpmClass::ReadPPM: %s cannot be opened (%s)", s.FileName,
+                         std::strerror(errno));
     struct Closer { FILE* f; ~Closer() { std::fclose(f); } } closer{f};
 
     std::string magic;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -167,12 +168,23 @@ bool TargaClass::CheckHeader(const TargaHeader& h) {
            uint32_t{h.yOrigin} + h.height > 65535;
 }
 
+bool TargaClass::LooksLikeTarga(const char* path) {
+    FILE* f = path ? std::fopen(path, "rb") : nullptr;
+    if (!f) return false;
+    TargaHeader header;
+    const bool valid = !CheckHeader(f, header);
+    std::fclose(f);
+    return valid;
+}
+
 bool TargaClass::ReadTarga(ImgClass* img) {
     if (!img) return true;
     ImgStruct& s = img->ImgStruct;
-    if (s.FileName[0] == '\0') return true;
+    if (s.FileName[0] == '\0') return PostError("TargaClass::ReadTarga: no file named");
     FILE* f = std::fopen(s.FileName, "rb");
-    if (!f) return true;
+    if (!f)
+        return PostError("TargaClass::ReadTarga: %s cannot be opened (%s)", s.FileName,
+                         std::strerror(errno));
     FileCloser closer{f};
     auto fail = [&s] { return PostError("tgaLoad: %s - Short read within Data\n", s.FileName); };
 
@@ -239,12 +251,15 @@ bool TargaClass::ReadTarga(ImgClass* img) {
 }
 
 bool TargaClass::WriteTarga(ImgClass* img) {
-    if (!img) return true;
+    if (!img) return PostError("TargaClass::WriteTarga: no image given");
     ImgStruct& s = img->ImgStruct;
-    if (s.FileName[0] == '\0' || !s.ImgData) return true;
+    if (s.FileName[0] == '\0') return PostError("TargaClass::WriteTarga: no file named");
+    if (!s.ImgData) return PostError("TargaClass::WriteTarga: %s: the image holds no pixels", s.FileName);
     if ((s.Samples != 1 && s.Samples != 3) || s.Width == 0 || s.Height == 0 ||
         uint64_t{s.LineSize} < uint64_t{s.Width} * static_cast<uint32_t>(s.Samples))
-        return true;
+        return PostError("TargaClass::WriteTarga: %s: %u x %u pixels of %d samples in lines of "
+                         "%u bytes are not written",
+                         s.FileName, s.Width, s.Height, s.Samples, s.LineSize);
     if (s.Width > 65535 || s.Height > 65535)
         return PostError("TargaClass::WriteTarga: %s: %ux%u is too large for a Targa file",
                          s.FileName, s.Width, s.Height);
@@ -259,7 +274,9 @@ bool TargaClass::WriteTarga(ImgClass* img) {
     header[17] = 0x20;  // top line first
 
     FILE* f = std::fopen(s.FileName, "wb");
-    if (!f) return true;
+    if (!f)
+        return PostError("TargaClass::WriteTarga: %s cannot be created (%s)", s.FileName,
+                         std::strerror(errno));
     bool failed = std::fwrite(header, 1, sizeof header, f) != sizeof header;
     // The file stores B,G,R; the image itself is left as it is.
     const bool bgr = s.BgrOrder != 0;
@@ -279,7 +296,8 @@ bool TargaClass::WriteTarga(ImgClass* img) {
         if (std::fwrite(row.data(), 1, row.size(), f) != row.size()) failed = true;
     }
     if (std::fclose(f) != 0) failed = true;
-    return failed;
+    if (failed) return PostError("TargaClass::WriteTarga: writing %s failed", s.FileName);
+    return false;
 }
 
 }  // namespace orvix

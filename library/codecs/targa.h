@@ -41,6 +41,10 @@ public:
     static bool CheckHeader(FILE* f, TargaHeader& h);
     // The validity rules alone, on a decoded header; false when valid.
     static bool CheckHeader(const TargaHeader& h);
+    // A Targa file has no signature of its own when its identifier field is
+    // not empty or it carries a colour map: true when path opens and its
+    // header is valid.
+    static bool LooksLikeTarga(const char* path);
 
     // Reads img's FileName into img: Samples 3 in R,G,B order, first buffer
     // line = top of the image. Bits and Type are left as they were.

@@ -72,6 +72,14 @@ inline unsigned char From16(uint32_t v) {
     return static_cast<unsigned char>(static_cast<int>(v / 257.0 + 0.5));
 }
 
+// A premultiplied sample v with alpha a, both of maxima top, divided back as
+// other readers do: truncated, at most top, and 0 where alpha is 0.
+inline uint32_t Unpremultiply(uint32_t v, uint32_t a, uint32_t top) {
+    if (a == 0) return 0;
+    if (a >= top) return v;
+    return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{v} * top / a, top));
+}
+
 bool IsGreyDepth(int bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16; }
 
 bool ValidRect(int left, int top, int right, int bottom, uint32_t width, uint32_t height) {
@@ -140,6 +148,18 @@ TIFF* TIFFClass::OpenTiffFile(const char* name) {
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &d.xResolution);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &d.yResolution);
     d.imageLength = d.storedLength;
+    uint16_t extraCount = 0;
+    uint16_t* extraTypes = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraTypes &&
+        extraCount <= d.samplesPerPixel) {
+        for (uint16_t i = 0; i < extraCount; ++i) {
+            if (extraTypes[i] != EXTRASAMPLE_ASSOCALPHA && extraTypes[i] != EXTRASAMPLE_UNASSALPHA)
+                continue;
+            d.alphaSample = d.samplesPerPixel - extraCount + i;
+            d.associatedAlpha = extraTypes[i] == EXTRASAMPLE_ASSOCALPHA;
+            break;
+        }
+    }
 
     if (d.photometric == PHOTOMETRIC_PALETTE) {
         uint16_t* maps[3] = {nullptr, nullptr, nullptr};
@@ -197,15 +217,20 @@ TIFF* TIFFClass::OpenTiffFile(const char* name) {
     m_tif = tif;
     m_writing = false;
     m_decode = Classify();
-    m_planes = d.planarConfig == PLANARCONFIG_SEPARATE && m_decode == Decode::Colour ? 3 : 1;
+    const bool separate = d.planarConfig == PLANARCONFIG_SEPARATE;
+    m_planes = separate && m_decode == Decode::Colour ? 3 : 1;
+    // Premultiplied samples are divided by their alpha, which for separate
+    // planes is a plane of its own.
+    if (separate && UnpremultipliesLine() && d.alphaSample < static_cast<int>(m_bands.size()))
+        m_planes = static_cast<uint16_t>(d.alphaSample + 1);
     d.samples = OutputSamples();
     return tif;
 }
 
 bool TIFFClass::DescribeFile(const char* name, TiffDescription& out) {
-    if (!OpenTiffFile(name)) return true;
-    out = m_desc;
-    CloseTiff();
+    TIFFClass probe;
+    if (!probe.OpenTiffFile(name)) return true;
+    out = probe.m_desc;
     return false;
 }
 
@@ -229,6 +254,13 @@ TIFFClass::Decode TIFFClass::Classify() const {
     default:
         return Decode::Other;
     }
+}
+
+bool TIFFClass::UnpremultipliesLine() const {
+    const TiffDescription& d = m_desc;
+    if (!d.associatedAlpha) return false;
+    return (m_decode == Decode::Grey && d.alphaSample >= 1) ||
+           (m_decode == Decode::Colour && d.alphaSample >= 3);
 }
 
 int TIFFClass::OutputSamples() const {
@@ -379,10 +411,28 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
     for (uint16_t p = 0; p < m_planes; ++p)
         if (FetchRow(fileRow, p, src + p * d.scanlineSize)) return true;
 
+    // Premultiplied samples are divided by the alpha of their pixel, found
+    // in each pixel or in a plane of its own.
+    const unsigned char* alphaRow = nullptr;
+    uint64_t alphaFirst = 0, alphaStep = 0;
+    if (UnpremultipliesLine()) {
+        const uint64_t a = static_cast<uint64_t>(d.alphaSample);
+        if (!separate) {
+            alphaRow = src;
+            alphaFirst = uint64_t{x0} * stride + a;
+            alphaStep = stride;
+        } else if (a < m_planes) {
+            alphaRow = src + a * d.scanlineSize;
+            alphaFirst = x0;
+            alphaStep = 1;
+        }
+    }
+    auto alpha = [&](uint32_t k) { return SampleAt(alphaRow, alphaFirst + k * alphaStep, bits); };
+
     switch (m_decode) {
     case Decode::Grey: {
         const bool white = d.photometric == PHOTOMETRIC_MINISWHITE;
-        if (bits == 8 && stride == 1) {
+        if (bits == 8 && stride == 1 && !alphaRow) {
             if (white)
                 for (uint32_t k = 0; k < n; ++k) out[k] = static_cast<unsigned char>(255 - src[x0 + k]);
             else
@@ -391,7 +441,8 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
         }
         const uint32_t top = bits == 16 ? 65535u : (1u << bits) - 1u;
         for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride, bits);
+            uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride, bits);
+            if (alphaRow) v = Unpremultiply(v, alpha(k), top);
             unsigned char g;
             if (bits == 16)
                 g = From16(v);
@@ -403,25 +454,31 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
         }
         break;
     }
-    case Decode::Colour:
+    case Decode::Colour: {
+        const uint32_t top = bits == 16 ? 65535u : 255u;
         if (separate) {
             for (int p = 0; p < 3; ++p) {
                 const unsigned char* plane = src + p * d.scanlineSize;
                 for (uint32_t k = 0; k < n; ++k) {
-                    const uint32_t v = SampleAt(plane, uint64_t{x0} + k, bits);
+                    uint32_t v = SampleAt(plane, uint64_t{x0} + k, bits);
+                    if (alphaRow) v = Unpremultiply(v, alpha(k), top);
                     out[3 * size_t{k} + p] = bits == 16 ? From16(v) : static_cast<unsigned char>(v);
                 }
             }
         } else if (bits == 8 && stride == 3) {
             std::memcpy(out, src + size_t{x0} * 3, size_t{n} * 3);
         } else {
-            for (uint32_t k = 0; k < n; ++k)
+            for (uint32_t k = 0; k < n; ++k) {
+                const uint32_t a = alphaRow ? alpha(k) : top;
                 for (int c = 0; c < 3; ++c) {
-                    const uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride + c, bits);
+                    uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride + c, bits);
+                    if (alphaRow) v = Unpremultiply(v, a, top);
                     out[3 * size_t{k} + c] = bits == 16 ? From16(v) : static_cast<unsigned char>(v);
                 }
+            }
         }
         break;
+    }
     case Decode::Palette:
         for (uint32_t k = 0; k < n; ++k) {
             const uint32_t i = SampleAt(src, (uint64_t{x0} + k) * stride, bits);
@@ -449,7 +506,10 @@ bool TIFFClass::SkipLine(uint32_t fileRow) {
 unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
     if (!img) return nullptr;
     ImgStruct& s = img->ImgStruct;
-    if (!s.FileName[0]) return nullptr;
+    if (!s.FileName[0]) {
+        PostError("TIFFClass::ReadTIFFtoMem: no file named");
+        return nullptr;
+    }
     if (!OpenTiffFile(s.FileName)) {
         img->FreeData();
         return nullptr;
@@ -508,6 +568,7 @@ unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
     progress.Start();
     for (uint32_t i = 0; i < s.Height; ++i) {
         if (GetLine(img, i, i, 0, s.Width)) {
+            PostError("TIFFClass::ReadTIFFtoMem(%s) row %u could not be read", m_name.c_str(), i);
             img->FreeData();
             return nullptr;
         }
@@ -601,6 +662,9 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
 
     // Compact each row in place: the new rows are never longer than the old.
     const uint32_t lineSize = Utility::RoundUp4(w * static_cast<uint32_t>(outSamples));
+    // libtiff hands R,G,B files with alpha over premultiplied (unassociated
+    // alpha it multiplies in itself); the colour is divided back.
+    const bool unpremultiply = m_desc.alphaSample >= 3 && m_desc.photometric == PHOTOMETRIC_RGB;
     Progress compact(ReadProgress(), total);
     for (uint32_t i = 0; i < h; ++i) {
         const unsigned char* from = s.ImgData + uint64_t{i} * rasterLine;
@@ -608,12 +672,14 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
         for (uint32_t j = 0; j < w; ++j) {
             uint32_t px;
             std::memcpy(&px, from + 4 * size_t{j}, 4);
+            const uint32_t a = unpremultiply ? TIFFGetA(px) : 255u;
+            auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiply(v, a, 255)); };
             if (outSamples == 1) {
-                to[j] = static_cast<unsigned char>(TIFFGetR(px));
+                to[j] = sample(TIFFGetR(px));
             } else {
-                to[3 * size_t{j}] = static_cast<unsigned char>(TIFFGetR(px));
-                to[3 * size_t{j} + 1] = static_cast<unsigned char>(TIFFGetG(px));
-                to[3 * size_t{j} + 2] = static_cast<unsigned char>(TIFFGetB(px));
+                to[3 * size_t{j}] = sample(TIFFGetR(px));
+                to[3 * size_t{j} + 1] = sample(TIFFGetG(px));
+                to[3 * size_t{j} + 2] = sample(TIFFGetB(px));
             }
         }
         const size_t used = size_t{w} * outSamples;

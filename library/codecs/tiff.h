@@ -32,6 +32,10 @@ struct TiffDescription {
     bool zul = false;           // the planar ZUL layout
     bool tiled = false;
     int samples = 0;  // samples per pixel the whole-image reader delivers (1 or 3)
+    // The sample holding alpha (-1 for none) and whether the colour samples
+    // are premultiplied by it (ExtraSamples 1, associated alpha).
+    int alphaSample = -1;
+    bool associatedAlpha = false;
 };
 
 class TIFFClass {
@@ -47,8 +51,10 @@ public:
 
     // Opens name, copies out its description and closes it again; true when
     // the codec refuses the file (its message posted). File type detection
-    // and the header makers share this test.
-    bool DescribeFile(const char* name, TiffDescription& out);
+    // and the header makers share this test. It opens a handle of its own:
+    // a type check made while the codec reads or writes a file (a progress
+    // receiver may make one) leaves that file alone.
+    static bool DescribeFile(const char* name, TiffDescription& out);
 
     // Converts file row fileRow, pixels x0 to x1-1, to the start of image row
     // imageRow, as 8-bit grey or R,G,B. Needs an open file.
@@ -98,6 +104,8 @@ private:
 
     Decode Classify() const;
     int OutputSamples() const;
+    // Whether GetLine divides the colour or grey samples by their alpha.
+    bool UnpremultipliesLine() const;
     bool CheckDeclaredSize(const char* who);
     bool PrepareLineBuffer();
     bool FetchRow(uint32_t row, uint16_t plane, unsigned char* dst);
@@ -126,7 +134,7 @@ private:
         std::vector<unsigned char> data;
         uint32_t index = UINT32_MAX;
     };
-    std::array<Band, 3> m_bands;
+    std::array<Band, 4> m_bands;  // three colour planes and an alpha plane
     std::vector<unsigned char> m_tile;
 };
 

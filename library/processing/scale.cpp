@@ -831,8 +831,9 @@ bool CScaleImage::LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, 
     ImgStruct& s = src->ImgStruct;
     if (!s.ImgData && LoadSource(*src)) return true;
     const ScalingExit exit(*src);
-    TIFFClass& tiff = *Lib().tiff;
-    if (tiff.IsOpen()) tiff.CloseTiff();
+    // The rows stream into a handle of their own: whatever the progress
+    // receiver does with the library's TIFF codec leaves this file open.
+    TIFFClass tiff;
     if (s.Width == 0 || s.Height == 0)
         return PostError("0010\tCScaleImage(..) %d %d Err exit\n", static_cast<int>(s.Width),
                          static_cast<int>(s.Height));
@@ -849,7 +850,7 @@ bool CScaleImage::LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, 
         // Nothing to resample: the source is written as it is.
         std::string name(s.FileName);
         if (!CopyName(s.FileName, out)) return PostError("Low_Memory_ScaleImage(..) output name too long");
-        const bool failed = WriteTIFF(lzw, false, src);
+        const bool failed = tiff.WriteTIFF(lzw, false, src);
         CopyName(s.FileName, name.c_str());
         return failed;
     }

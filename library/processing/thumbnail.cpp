@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codecs/hdr.h"
+#include "codecs/jpeg.h"
 #include "codecs/tiff.h"
 #include "image_ops.h"
 #include "library.h"
@@ -18,15 +19,15 @@ namespace {
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
 // Writes a made thumbnail: JPEG at quality when it is 1 to 100, else TIFF.
+// The codecs' members, not the exports, which would clear the text.
 bool WriteThumbnail(ImgClass& thumb, int quality, bool lzw) {
-    if (quality >= 1 && quality <= 100) return WriteJPEG(quality, &thumb);
-    return WriteTIFF(lzw, false, &thumb);
+    if (quality >= 1 && quality <= 100) return Lib().jpg->WriteJPEG(quality, &thumb);
+    return Lib().tiff->WriteTIFF(lzw, false, &thumb);
 }
 
 }  // namespace
 
 bool makeLocalThn(const char* headerFileIn, const char* thumbnailName, ImgClass* img) {
-    ClearError();
     std::string headerFile = Text(headerFileIn);
     while (!headerFile.empty() && (headerFile.back() == '\r' || headerFile.back() == '\n'))
         headerFile.pop_back();
@@ -81,8 +82,8 @@ bool makeLocalThn(const char* headerFileIn, const char* thumbnailName, ImgClass*
     thumb.ImgStruct.Bits = cache.ImgStruct.Bits;
     thumb.ImgStruct.XOrigin = thumb.ImgStruct.YOrigin = 0;
     if (intoImage) return false;
-    if (lib.thumbnails.jpegOn) return WriteJPEG(lib.thumbnails.quality, &thumb);
-    return WriteTIFF(true, false, &thumb);
+    if (lib.thumbnails.jpegOn) return lib.jpg->WriteJPEG(lib.thumbnails.quality, &thumb);
+    return lib.tiff->WriteTIFF(true, false, &thumb);
 }
 
 namespace {
@@ -194,16 +195,18 @@ bool TIFFClass::TiffmakeLocalThn(int size, const char* file, ImgClass* thumb) {
 }
 
 bool TIFFClass::TiffmakeLocalThnFile(int size, const char* file, const char* thumbName) {
-    if (size < 1) return true;
+    if (size < 1) return PostError("Make_Local_Tnl: Size <= 0\n");
     ImgClass work;
     int rows = -1;
-    if (!SampleSource(*this, size, file, work, nullptr, rows)) return true;
+    if (!SampleSource(*this, size, file, work, "TIFFClass::TiffmakeLocalThn", rows)) return true;
     ImgClass out;
     SubsampleLocalImage(&work, &out, size, rows);
-    if (!out.ImgStruct.ImgData) return true;
+    if (!out.ImgStruct.ImgData)
+        return PostError("Make_Local_Tnl::SubsampleLocalImage failed on %s", file);
     std::string name = thumbName && *thumbName ? thumbName : file;
     if (!(thumbName && *thumbName)) Utility::SetExtension(name, "tnl");
-    if (!CopyName(out.ImgStruct.FileName, name.c_str())) return true;
+    if (!CopyName(out.ImgStruct.FileName, name.c_str()))
+        return PostError("TIFFClass::TiffmakeLocalThn: thumbnail name too long: %s", name.c_str());
     const int quality = Lib().thumbnails.quality;
     if (quality != 0) return WriteJPEG(quality, &out);
     return WriteTIFF(false, false, &out);
@@ -247,13 +250,14 @@ extern "C" ORVIX_API bool SubsampleLocalImage(ImgClass* src, ImgClass* dst, int 
     return false;
 }
 
-ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile,
-                              ImgClass* img) {
-    ClearError();
+namespace {
+
+// The five-argument form without clearing the text.
+bool ThumbnailOfImage(int quality, int size, char* headerFile, char* thumbnailFile, ImgClass* img) {
     Library& lib = Lib();
     lib.thumbnails.width = size;
     if (!thumbnailFile || !*thumbnailFile) {
-        if (!img) return true;
+        if (!img) return PostError("Make_Local_Tnl: neither a thumbnail name nor an image given");
         if (!img->ImgStruct.ImgData) return makeLocalThn(headerFile, "", img);
     }
     if (thumbnailFile && Utility::FileExists(thumbnailFile)) return false;
@@ -266,14 +270,14 @@ ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thu
     return WriteThumbnail(thumb, quality, false);
 }
 
-ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile) {
-    ClearError();
+// The four-argument form without clearing the text.
+bool ThumbnailOfHeader(int quality, int size, char* headerFile, char* thumbnailFile) {
     Library& lib = Lib();
     bool madeFromCache = false;
     ImgClass& cache = ImageCache();
     if (cache.ImgStruct.ImgData &&
         std::strcmp(lib.hdr->Header().FileName, cache.ImgStruct.FileName) == 0) {
-        if (Make_Local_Tnl(quality, size, headerFile, thumbnailFile, &cache)) return true;
+        if (ThumbnailOfImage(quality, size, headerFile, thumbnailFile, &cache)) return true;
         madeFromCache = true;
     }
     lib.thumbnails.width = size;
@@ -284,4 +288,29 @@ ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thu
     // it again from the file would only repeat the work.
     if (madeFromCache) return false;
     return makeLocalThn(headerFile, thumbnailFile, nullptr);
+}
+
+// The words of a failed thumbnail name the file asked about: the header
+// file, or the thumbnail when no header file was named.
+bool ThumbnailFailed(const char* headerFile, const char* thumbnailFile) {
+    const char* file = headerFile && *headerFile ? headerFile : thumbnailFile;
+    // The image file the header names counts as named too.
+    const char* image = Lib().hdr->Header().FileName;
+    if (*image && Lib().lastError.find(image) != std::string::npos) return true;
+    return NameInFailure(0, "Make_Local_Tnl", file);
+}
+
+}  // namespace
+
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile,
+                              ImgClass* img) {
+    ClearError();
+    if (!ThumbnailOfImage(quality, size, headerFile, thumbnailFile, img)) return false;
+    return ThumbnailFailed(headerFile, thumbnailFile);
+}
+
+ORVIX_API bool Make_Local_Tnl(int quality, int size, char* headerFile, char* thumbnailFile) {
+    ClearError();
+    if (!ThumbnailOfHeader(quality, size, headerFile, thumbnailFile)) return false;
+    return ThumbnailFailed(headerFile, thumbnailFile);
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "codecs/hdr.h"
+#include "codecs/jpeg.h"
+#include "codecs/tiff.h"
 #include "image_ops.h"
 #include "library.h"
 #include "os.h"
@@ -101,9 +103,9 @@ std::string Deliver(ImgClass& out, int W, int H, int quality, bool writeFile) {
         // The name is returned even when the write fails; the writer's words
         // stay in the last-error text.
         if (quality > 0)
-            WriteJPEG(quality, &out);
+            Lib().jpg->WriteJPEG(quality, &out);
         else
-            WriteTIFF(true, false, &out);
+            Lib().tiff->WriteTIFF(true, false, &out);
     }
     os::RemoveFile(z.commandFile);
     return result;
@@ -111,7 +113,6 @@ std::string Deliver(ImgClass& out, int W, int H, int quality, bool writeFile) {
 
 std::string ZoomOneImage(int x, int y, int W, int H, CRect* rect, double m, int quality,
                          ImgClass* in) {
-    ClearError();
     Library& lib = Lib();
     ZoomState& z = lib.zoom;
     if (!CheckZoomRequest(z, W, H, m)) return {};
@@ -227,6 +228,7 @@ using namespace orvix;
 
 ORVIX_API char* ZoomImageLocal(int x, int y, int W, int H, CRect* rect, double m, int quality,
                                ImgClass* in) {
+    ClearError();
     ZoomState& z = Lib().zoom;
     return const_cast<char*>(Finish(z.oneImageResult, ZoomOneImage(x, y, W, H, rect, m, quality, in)));
 }
@@ -320,6 +322,7 @@ ORVIX_API bool Reset_TarnDb(void) {
 }
 
 ORVIX_API bool GetCropImage(int width, CRect* rect, char* name, ImgClass* out) {
+    ClearError();
     Library& lib = Lib();
     if (!rect || !out || !name) return PostError("GetCropImage: no rectangle, image or name");
     if (lib.hdr->MakeHeader(name)) return PostError("Unrecognized Image type");

@@ -54,7 +54,6 @@ std::string PlainNamePart(const std::string& path) {
 std::string ImageNamePart(const std::string& path) { return Utility::BaseName(path); }
 
 bool GenerateLocalCmd(const CRect& crop, int W, int H, int quality) {
-    ClearError();
     Library& lib = Lib();
     const Tarn_FTP& ftp = *lib.ftp;
     const std::string command = std::string(Get_Temp_Path()) + ftp.Plate() + "_" +

@@ -254,7 +254,6 @@ const char* Tarn_FTP::GetServer() {
 }
 
 bool Tarn_FTP::OpenFTP() {
-    ClearError();
     if (m_pFtpConnection) return false;
     if (!m_CurlReady) {
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
@@ -472,12 +471,18 @@ Tarn_FTP::Transfer Tarn_FTP::List(const std::string& folder, std::vector<std::st
     return result;
 }
 
+bool Tarn_FTP::OpenInet() {
+    Library& lib = Lib();
+    if (lib.tempPath.empty()) lib.tempPath = os::SystemTempFolder();
+    if (lib.tempPath.empty()) return PostError("OPen_Inet: Can't determine TEMP path");
+    return OpenFTP();
+}
+
 bool Tarn_FTP::GetRemoteDir(const char* folder, char* out, int stride, int max) {
-    ClearError();
     if (!out || stride <= 0)
         return PostError("GetRemoteDir: no table for the names (stride %d)", stride);
     const std::string name = folder ? folder : "";
-    if (OPen_Inet() || !m_pFtpConnection) return true;
+    if (OpenInet() || !m_pFtpConnection) return true;
     // The listing runs in folder as the remote current folder, which is
     // restored afterwards.
     const std::vector<std::string> saved = m_RemoteSegments;
@@ -530,10 +535,7 @@ extern "C" {
 
 ORVIX_API bool OPen_Inet(void) {
     ClearError();
-    Library& lib = Lib();
-    if (lib.tempPath.empty()) lib.tempPath = os::SystemTempFolder();
-    if (lib.tempPath.empty()) return PostError("OPen_Inet: Can't determine TEMP path");
-    return lib.ftp->OpenFTP();
+    return Lib().ftp->OpenInet();
 }
 
 ORVIX_API bool Close_Inet(void) {
@@ -567,6 +569,7 @@ ORVIX_API bool Get_Remote_File(const char* remote, const char* local, int second
 }
 
 ORVIX_API bool GetRemoteDir(const char* folder, char* out, int stride, int max) {
+    ClearError();
     return Lib().ftp->GetRemoteDir(folder, out, stride, max);
 }
 

@@ -45,6 +45,8 @@ public:
 
     // Logs in unless a connection exists. True on failure.
     bool OpenFTP();
+    // OPen_Inet's work: the temporary folder made known, then OpenFTP.
+    bool OpenInet();
     // Closes the connection; the next remote call opens a new one.
     void CloseSession();
     bool Connected() const { return m_pFtpConnection != nullptr; }

@@ -324,12 +324,13 @@ TEST_F(BmpTest, LastRowWithoutPaddingIsAccepted) {
     EXPECT_EQ(Rgb(img, 0, 0), (Px{6, 5, 4}));
 }
 
-TEST_F(BmpTest, MissingFileFailsWithoutMessage) {
+TEST_F(BmpTest, MissingFileFailsNamingIt) {
     ImgClass img;
     SetName(img, dir.File("none.bmp"));
     Post_Error("");
     EXPECT_TRUE(BmpClass().ReadBmp(&img));
-    EXPECT_STREQ(Get_Last_Error(), "");
+    EXPECT_EQ(std::string(Get_Last_Error()),
+              "BmpClass::ReadBmp: " + dir.File("none.bmp") + " cannot be opened (No such file or directory)\n");
 }
 
 TEST_F(BmpTest, ReadImageDeliversRgbWhateverSwapSays) {

@@ -388,13 +388,15 @@ TEST_F(TargaTest, ReadImageReadsTargaAndLeavesBitsAndType) {
     EXPECT_EQ(img.ImgStruct.BgrOrder, 0);
 }
 
-TEST_F(TargaTest, EmptyOrMissingFileFailsWithoutMessage) {
+TEST_F(TargaTest, EmptyOrMissingFileNameFailsSayingSo) {
     ImgClass img;
     Post_Error("");
     EXPECT_TRUE(TargaClass().ReadTarga(&img));
     SetName(img, dir.File("none.tga"));
     EXPECT_TRUE(TargaClass().ReadTarga(&img));
-    EXPECT_STREQ(Get_Last_Error(), "");
+    EXPECT_EQ(std::string(Get_Last_Error()),
+              "TargaClass::ReadTarga: no file named\nTargaClass::ReadTarga: " + dir.File("none.tga") +
+              " cannot be opened (No such file or directory)\n");
 }
 
 // ---- Files made by independent tools ------------------------------------

@@ -129,7 +129,11 @@ TEST_F(PixelLimit, ALoweredLimitRefusesLargerImagesAndKeepsSmallerOnes) {
         EXPECT_EQ(At(img, 9, 9), At(small, 9, 9));
     }
 
-    // A rectangle is held to the limit by its own size, not the file's.
+    // A rectangle is held to the limit by its own size, not the file's. The
+    // reader is the one of the current header's type, so the header is made
+    // first.
+    ASSERT_FALSE(Make_Local_Header(dir.File("big.tif").c_str(), dir.File("big.hdr").c_str()))
+        << LastError();
     ImgClass rect;
     EXPECT_FALSE(GetImageRectangle(dir.File("big.tif").c_str(), CRect(0, 0, 10, 10), &rect))
         << LastError();

@@ -41,8 +41,9 @@ TEST(ReadImage, RefusesAnImageThatAlreadyHoldsPixels) {
     EXPECT_EQ(img.ImgStruct.Width, 2u);
     EXPECT_EQ(img.ImgStruct.Samples, 3);
     EXPECT_EQ(std::vector<uint8_t>(before, before + 2 * img.ImgStruct.LineSize), pixels);
-    // The text is neither cleared nor added to.
-    EXPECT_STREQ(Get_Last_Error(), "earlier\n");
+    // The text is not cleared; the refusal is added to it.
+    EXPECT_EQ(std::string(Get_Last_Error()),
+              "earlier\nReadImage: " + path + ": the image already holds pixels\n");
     Post_Error("");
 }
 
@@ -123,31 +124,35 @@ TEST(ReadImage, RotationAlreadyAppliedIsNotRepeated) {
     EXPECT_EQ(At(img, 4, 0), PatternSample(4, 0, 0, 3));
 }
 
-TEST(ReadImage, RawCameraUnknownAndMissingFilesFailQuietly) {
+TEST(ReadImage, RawCameraUnknownAndMissingFilesFailWithTheirReasons) {
     TempDir dir;
-    Post_Error("");
+    const auto failsNaming = [](ImgClass* img, const std::string& words) {
+        Post_Error("");
+        EXPECT_TRUE(ReadImage(false, img));
+        if (img) {
+            EXPECT_EQ(img->ImgStruct.ImgData, nullptr);
+        }
+        EXPECT_NE(std::string(Get_Last_Error()).find(words), std::string::npos) << Get_Last_Error();
+    };
     // A raw camera file is never decoded, even when it holds a readable map.
     ImgClass raw;
     SetName(raw, WritePnm(dir, "shot.DcR", 2, 2, 1));
-    EXPECT_TRUE(ReadImage(false, &raw));
-    EXPECT_EQ(raw.ImgStruct.ImgData, nullptr);
+    failsNaming(&raw, dir.File("shot.DcR") + ": raw camera files are not decoded");
 
     ImgClass text;
     const std::string notes = dir.File("notes.txt");
     WriteText(notes, "hello");
     SetName(text, notes);
-    EXPECT_TRUE(ReadImage(false, &text));
-    EXPECT_EQ(text.ImgStruct.ImgData, nullptr);
+    failsNaming(&text, notes + ": not a supported image format");
 
     ImgClass missing;
     SetName(missing, dir.File("missing.pgm"));
-    EXPECT_TRUE(ReadImage(false, &missing));
-    EXPECT_EQ(missing.ImgStruct.ImgData, nullptr);
+    failsNaming(&missing, dir.File("missing.pgm") + ": cannot be opened");
 
     ImgClass unnamed;
-    EXPECT_TRUE(ReadImage(false, &unnamed));
-    EXPECT_TRUE(ReadImage(false, nullptr));
-    EXPECT_STREQ(Get_Last_Error(), "");
+    failsNaming(&unnamed, "no image file named");
+    failsNaming(nullptr, "ReadImage: no image given");
+    Post_Error("");
 }
 
 }  // namespace
