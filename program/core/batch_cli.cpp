@@ -296,7 +296,7 @@ std::string FormatText(const ScaleDialogModel& m) {
     return text;
 }
 
-void PrintSettings(const ScaleDialogModel& m, const Options& o) {
+void PrintSettings(ScaleDialogModel& m, const Options& o) {
     const FileList& list = m.List();
     std::printf("Source: %s (%d files)\n", m.SourceFolder().c_str(), list.Count());
     std::printf("Destination: %s\n", m.Destination().c_str());
@@ -305,11 +305,13 @@ void PrintSettings(const ScaleDialogModel& m, const Options& o) {
     const char* unit = Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi";
     std::printf("Resolution: %s\n", TextToDouble(res) > 0 ? (res + " " + unit).c_str() : "none");
     std::printf("Format: %s\n", FormatText(m).c_str());
-    if (!list.Empty())
-        std::printf("First file: %s %s x %s -> %s %s x %s\n", list.Text(0).c_str(),
+    FilePlan plan;
+    std::string reason;
+    // The first file as the run will name and size it.
+    if (!list.Empty() && m.PlanFile(0, plan, reason))
+        std::printf("First file: %s %s x %s -> %s %d x %d\n", list.Text(0).c_str(),
                     m.Get(kInWidth).text.c_str(), m.Get(kInHeight).text.c_str(),
-                    FileNamePart(m.Get(kOutputName).text).c_str(), m.Get(kOutWidth).text.c_str(),
-                    m.Get(kOutHeight).text.c_str());
+                    FileNamePart(plan.output).c_str(), plan.outWidth, plan.outHeight);
     if (o.jobs > 1 || o.shards > 1) std::printf("Workers: %d, shard %d/%d\n", o.jobs, o.shard, o.shards);
     std::fflush(stdout);
 }
