@@ -1,0 +1,229 @@
+// The preview's whole-image view, its zoom walk through the library and the
+// clicks and buttons that move or reset it.
+#include "preview_workspace.h"
+
+#include <cstdlib>
+
+namespace {
+
+using testing_support::BlockSample;
+using tolvane::Bitmap;
+using tolvane::PreviewModel;
+using tolvane::PreviewReply;
+
+bool SameRect(const CRect& a, const CRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+::testing::AssertionResult PixelIs(const Bitmap& bmp, int x, int y, uint32_t ix, uint32_t iy,
+                                   int samples, int tolerance) {
+    const uint8_t* p = bmp.Pixel(x, y);
+    for (int c = 0; c < 3; ++c) {
+        // B, G, R from the image's R, G, B; a grey sample three times.
+        const int want = BlockSample(ix, iy, samples == 1 ? 0 : 2 - c, samples);
+        if (std::abs(p[c] - want) > tolerance)
+            return ::testing::AssertionFailure()
+                   << "byte " << c << " of (" << x << "," << y << ") is " << int(p[c]) << ", not " << want;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A 2048 x 1024 image in a 400 x 300 frame at (10, 8): the picture is
+// 400 x 200 at (10, 58), so every crop of aspect 2 shows there too, and
+// 2048 and 1024 divide by 1.6 three times without remainder.
+class PreviewTest : public testing_support::PreviewWorkspace {
+protected:
+    static constexpr int kCentreX = 210, kCentreY = 158;
+
+    void Open(int samples, bool limitMemory) {
+        WriteImage("walk.tif", 2048, 1024, samples, true);
+        List({"walk.tif"});
+        if (limitMemory) dialog.Click(tolvane::kLimitMemory);
+        preview.SetFrame(CRect{10, 8, 410, 308});
+        dialog.Click(tolvane::kPreviewImage);
+    }
+};
+
+struct WalkCase {
+    bool limitMemory;  // the record holds no pixels: the by-name zoom writes files
+    int samples;
+};
+
+class PreviewWalkTest : public PreviewTest, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(PreviewWalkTest, ThreeInThreeOutRetracesTheLibrarysCrops) {
+    const WalkCase wc = GetParam();
+    Open(wc.samples, wc.limitMemory);
+    const tolvane::PreviewPicture whole = preview.Paint();
+    ASSERT_EQ(whole.bitmap, &preview.WholeBitmap());
+    EXPECT_TRUE(SameRect(whole.target, CRect{10, 58, 410, 258}));
+    EXPECT_EQ(preview.WholeBitmap().width, 400);
+    EXPECT_EQ(preview.WholeBitmap().height, 200);
+    // The thumbnail file behind a limited-memory view is a JPEG.
+    EXPECT_TRUE(PixelIs(preview.WholeBitmap(), 200, 100, 1024, 512, wc.samples, wc.limitMemory ? 24 : 0));
+    EXPECT_EQ(preview.Caption(), "Preview  " + Image("walk.tif") + " X=2048 [ pixels ] Y=1024 [ lines ]");
+
+    std::vector<CRect> crops{CRect{0, 0, 2048, 1024}};
+    int w = 2048, h = 1024;
+    for (int k = 1; k <= 3; ++k) {
+        w = w * 5 / 8;  // / 1.6, exact for these sizes
+        h = h * 5 / 8;
+        ASSERT_EQ(preview.LeftRelease(kCentreX, kCentreY), PreviewReply::Repaint) << "in " << k;
+        CRect reported{};
+        ASSERT_FALSE(GetCropRect(&reported));
+        ASSERT_TRUE(SameRect(preview.Crop(), reported));
+        EXPECT_TRUE(SameRect(reported, CRect{1024 - w / 2, 512 - h / 2, 1024 + w / 2, 512 + h / 2})) << k;
+        crops.push_back(reported);
+        EXPECT_EQ(Get_File_Type(preview.LastResult().c_str()), wc.limitMemory ? IMG_TYPE_TIFF : IMG_TYPE_UNKNOWN);
+
+        ASSERT_EQ(preview.Paint().bitmap, &preview.ZoomBitmap());
+        const Bitmap& z = preview.ZoomBitmap();
+        ASSERT_EQ(z.width, 400);
+        ASSERT_EQ(z.height, 200);
+        EXPECT_TRUE(PixelIs(z, 200, 100, 1024, 512, wc.samples, 0));
+        EXPECT_EQ(z.Pixel(0, 0)[0] + z.Pixel(0, 0)[1] + z.Pixel(0, 0)[2], 3 * 192);
+    }
+    for (int k = 2; k >= 0; --k) {
+        ASSERT_EQ(preview.RightRelease(kCentreX, kCentreY), PreviewReply::Repaint);
+        CRect reported{};
+        GetCropRect(&reported);
+        EXPECT_TRUE(SameRect(preview.Crop(), reported));
+        EXPECT_TRUE(SameRect(reported, crops[size_t(k)])) << "out to " << k;
+        EXPECT_EQ(Get_File_Type(preview.LastResult().c_str()), wc.limitMemory ? IMG_TYPE_JPEG : IMG_TYPE_UNKNOWN);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PreviewForms, PreviewWalkTest,
+                         ::testing::Values(WalkCase{false, 3}, WalkCase{false, 1}, WalkCase{true, 3}));
+
+struct BitmapCase {
+    int samples;
+    bool bgr;
+    bool zoomed;
+};
+
+TEST(PreviewBitmap, IsBgrTopDownPaddedAndMarkedWhenZoomed) {
+    const BitmapCase cases[] = {{3, false, false}, {3, true, false}, {1, false, false}, {3, false, true},
+                                {1, false, true}};
+    for (const BitmapCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.samples << (c.bgr ? " bgr" : " rgb") << (c.zoomed ? " zoomed" : ""));
+        ImgClass img;
+        testing_support::MakeImage(img, 5, 4, c.samples);
+        img.ImgStruct.BgrOrder = c.bgr;
+        Bitmap bmp;
+        ASSERT_TRUE(tolvane::BuildBitmap(img, bmp, c.zoomed));
+        EXPECT_EQ(bmp.stride, 16);
+        EXPECT_EQ(img.ImgStruct.BgrOrder, c.samples == 3);
+        for (uint32_t y = 0; y < 4; ++y)
+            for (uint32_t x = 0; x < 5; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    const int source = c.samples == 1 ? 0 : c.bgr ? k : 2 - k;
+                    int want = testing_support::PatternSample(x, y, source, 1);
+                    if (c.zoomed && y == 3) want = 0;
+                    if (c.zoomed && x == 0 && y == 0) want = 192;
+                    ASSERT_EQ(bmp.Pixel(int(x), int(y))[k], want) << x << "," << y << " byte " << k;
+                }
+        EXPECT_FALSE(tolvane::BuildBitmap(img, bmp, c.zoomed)) << "a bitmap is built once";
+    }
+}
+
+// Reset_TarnDb and every zoom clear the last-error text: a marker that stays
+// there shows the library was not asked.
+bool LibraryAsked() {
+    const bool asked = std::string(Get_Last_Error()).find("marker") == std::string::npos;
+    Post_Error("marker");
+    return asked;
+}
+
+TEST_F(PreviewTest, MarginClickEmptiesTheCropWithoutZooming) {
+    Open(3, false);
+    preview.Paint();
+    for (bool zoomedFirst : {false, true}) {
+        if (zoomedFirst) {
+            ASSERT_EQ(preview.LeftRelease(kCentreX, kCentreY), PreviewReply::Repaint);
+        }
+        ASSERT_EQ(preview.Crop().IsRectEmpty(), !zoomedFirst);
+        LibraryAsked();
+        EXPECT_EQ(preview.LeftRelease(kCentreX, 20), PreviewReply::Repaint);
+        EXPECT_FALSE(LibraryAsked());
+        EXPECT_TRUE(preview.Crop().IsRectEmpty());
+        EXPECT_EQ(preview.Paint().bitmap, &preview.WholeBitmap());
+    }
+}
+
+TEST_F(PreviewTest, SecondRightClickOnTheWholeImageDoesNothing) {
+    Open(3, false);
+    preview.Paint();
+    LibraryAsked();
+    const bool askedEachTime[] = {true, false, false};
+    for (bool asked : askedEachTime) {
+        preview.RightRelease(kCentreX, kCentreY);
+        EXPECT_EQ(LibraryAsked(), asked);
+        EXPECT_TRUE(preview.Crop().IsRectEmpty());
+        EXPECT_TRUE(preview.RightClickFoundEmpty());
+    }
+    // A zoom in arms the zoom out again.
+    preview.LeftRelease(kCentreX, kCentreY);
+    preview.RightRelease(kCentreX, kCentreY);
+    EXPECT_TRUE(LibraryAsked());
+}
+
+TEST_F(PreviewTest, ZoomInFailingOnceKeepsTheViewTwiceShowsTheWholeImage) {
+    Open(3, false);
+    preview.Paint();
+    CRect before{};
+    for (int clicks = 0; !preview.ZoomInFailed() && clicks < 20; ++clicks) {
+        before = preview.Crop();
+        preview.LeftRelease(kCentreX, kCentreY);
+        preview.Paint();
+    }
+    ASSERT_TRUE(preview.ZoomInFailed());
+    EXPECT_TRUE(SameRect(preview.Crop(), before));
+    EXPECT_EQ(preview.Paint().bitmap, &preview.ZoomBitmap());
+    EXPECT_EQ(preview.LeftRelease(kCentreX, kCentreY), PreviewReply::Repaint);
+    EXPECT_FALSE(preview.ZoomInFailed());
+    EXPECT_TRUE(preview.Crop().IsRectEmpty());
+    EXPECT_EQ(preview.AccumulatedZoom(), 0);
+    EXPECT_EQ(preview.Paint().bitmap, &preview.WholeBitmap());
+}
+
+struct StepCase {
+    int start;
+    bool next;
+    int selected;
+    bool refreshed;
+};
+
+TEST_F(PreviewTest, ArrowsStepThroughTheListAndStopAtItsEnds) {
+    for (const char* name : {"a.tif", "b.tif", "c.tif"}) WriteImage(name, 256, 128, 3, false);
+    List({"a.tif", "b.tif", "c.tif"});
+    preview.SetFrame(CRect{10, 8, 410, 308});
+    dialog.Click(tolvane::kPreviewImage);
+    const StepCase cases[] = {{2, true, 2, false}, {0, false, 0, false}, {0, true, 1, true}, {2, false, 1, true}};
+    for (const StepCase& c : cases) {
+        dialog.SelectListItem(c.start);
+        preview.Paint();
+        preview.LeftRelease(kCentreX, kCentreY);
+        ASSERT_FALSE(preview.Crop().IsRectEmpty());
+        const int waits = view.waitOns;
+        c.next ? preview.Next() : preview.Previous();
+        EXPECT_EQ(dialog.List().Selected(), c.selected) << c.start << (c.next ? " >" : " <");
+        EXPECT_EQ(view.waitOns > waits, c.refreshed) << c.start;
+        // A new selection shows whole; staying keeps the zoom.
+        EXPECT_EQ(preview.Crop().IsRectEmpty(), c.refreshed) << c.start;
+    }
+}
+
+TEST_F(PreviewTest, HideClearsPreviewImageAndTheViewWheelOnlyTheZoom) {
+    Open(3, false);
+    preview.Paint();
+    preview.LeftRelease(kCentreX, kCentreY);
+    EXPECT_EQ(preview.Wheel(), PreviewReply::HideWindow);
+    EXPECT_TRUE(preview.Crop().IsRectEmpty());
+    EXPECT_TRUE(dialog.Get(tolvane::kPreviewImage).checked);
+    EXPECT_EQ(preview.Hide(), PreviewReply::HideWindow);
+    EXPECT_FALSE(dialog.Get(tolvane::kPreviewImage).checked);
+    EXPECT_TRUE(preview.WholeBitmap().Empty());
+}
+
+}  // namespace

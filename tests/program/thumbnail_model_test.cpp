@@ -1,0 +1,124 @@
+// The thumbnail column: thumbnail sizes, which positions a page shows, hits
+// and the scroll bar, kept in step with the main list.
+#include "preview_workspace.h"
+
+#include "text.h"
+
+namespace {
+
+using tolvane::ThumbnailModel;
+
+class ThumbnailTest : public testing_support::PreviewWorkspace {
+protected:
+    // Names f00.tif .. f24.tif; the third is 3000 x 2000.
+    void OpenColumn(int files, int clientHeight) {
+        std::vector<std::string> names;
+        for (int i = 0; i < files; ++i) {
+            names.push_back(tolvane::Format("f%02d.tif", i));
+            WriteImage(names.back(), i == 2 ? 3000 : 16, i == 2 ? 2000 : 12, 1, false);
+        }
+        List(names);
+        thumbnails.SetClientRect(CRect{0, 0, 300, clientHeight});
+        dialog.Click(tolvane::kPreviewThumbnails);
+    }
+    // The middle of the cell in row r of the page.
+    static int RowY(int r) { return r * ThumbnailModel::kPitch + ThumbnailModel::kCellSize / 2; }
+    static constexpr int kCellX = 300 - 70 - 43;
+};
+
+TEST_F(ThumbnailTest, WideImagesGetSize80AndTallOnesSizeByAspect) {
+    WriteImage("wide.tif", 4000, 2000, 1, false);
+    WriteImage("tall.tif", 2000, 4000, 1, false);
+    List({"wide.tif", "tall.tif"});
+    thumbnails.SetClientRect(CRect{0, 0, 300, 640});
+    dialog.Click(tolvane::kPreviewThumbnails);
+    struct Case {
+        const char* name;
+        int width, height, thumbWidth, thumbHeight;
+    } const cases[] = {{"wide", 4000, 2000, 80, 40}, {"tall", 2000, 4000, 40, 80}};
+    for (const Case& c : cases) {
+        ImgClass tn0;
+        testing_support::SetName(tn0, Working(std::string(c.name) + ".tn0"));
+        ASSERT_FALSE(ReadImage(false, &tn0)) << Get_Last_Error();
+        EXPECT_EQ(int(tn0.ImgStruct.Width), c.thumbWidth) << c.name;
+        EXPECT_EQ(int(tn0.ImgStruct.Height), c.thumbHeight) << c.name;
+        const tolvane::ThumbnailEntry* e = thumbnails.Find(std::string(c.name) + ".tif");
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->width, c.width);
+        EXPECT_EQ(e->height, c.height);
+        EXPECT_EQ(e->bitmap.width, c.thumbWidth);
+        EXPECT_EQ(e->bitmap.height, c.thumbHeight);
+    }
+}
+
+struct PageCase {
+    int clientHeight;  // 640: an 8-row page; 2400: longer than the list
+    int selected;
+    int first, last;
+};
+
+class ThumbnailPageTest : public ThumbnailTest, public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(ThumbnailPageTest, PagesFollowTheSelectionAndStopAtTheListsEnd) {
+    const PageCase c = GetParam();
+    OpenColumn(25, c.clientHeight);
+    dialog.SelectListItem(c.selected);
+    const tolvane::ThumbnailPage page = thumbnails.Page();
+    EXPECT_EQ(page.first, c.first);
+    EXPECT_EQ(page.last, c.last);
+    ASSERT_EQ(int(page.cells.size()), c.last - c.first);
+    for (int r = 0; r < int(page.cells.size()); ++r) {
+        const tolvane::ThumbnailCell& cell = page.cells[size_t(r)];
+        EXPECT_EQ(cell.position, c.first + r);
+        EXPECT_EQ(cell.selected, cell.position == c.selected);
+        EXPECT_EQ(cell.text, cell.selected ? ThumbnailModel::kSelectedText : ThumbnailModel::kText);
+        EXPECT_EQ(cell.frame, cell.selected ? ThumbnailModel::kSelectedFrame : ThumbnailModel::kFrame);
+        EXPECT_EQ(thumbnails.HitTest(kCellX, RowY(r)), c.first + r);
+        EXPECT_EQ(cell.name, tolvane::Format("f%02d.tif", cell.position));
+        if (cell.position == 2) {
+            EXPECT_EQ(cell.caption, "3  3000 x 2000");
+        }
+    }
+    EXPECT_EQ(thumbnails.HitTest(10, RowY(0)), -1) << "the text area holds no cell";
+    // The end of the list shows its last page, however short the list.
+    thumbnails.ScrollTo(25);
+    const int lastFirst = std::max(0, 25 - thumbnails.PageSize());
+    EXPECT_EQ(thumbnails.ScrollPosition(), lastFirst);
+    EXPECT_EQ(thumbnails.Page().first, lastFirst);
+}
+
+INSTANTIATE_TEST_SUITE_P(ThumbnailPages, ThumbnailPageTest,
+                         ::testing::Values(PageCase{640, 0, 0, 8}, PageCase{640, 20, 16, 24},
+                                           PageCase{640, 24, 17, 25}, PageCase{2400, 24, 0, 25}));
+
+TEST_F(ThumbnailTest, ClickingACellSelectsItInTheList) {
+    OpenColumn(5, 640);
+    thumbnails.LeftRelease(kCellX, RowY(2));
+    EXPECT_EQ(dialog.List().Selected(), 2);
+    EXPECT_TRUE(thumbnails.SelectedFlag(2));
+    EXPECT_FALSE(thumbnails.SelectedFlag(0));
+    thumbnails.RightRelease(kCellX, RowY(2));
+    EXPECT_FALSE(thumbnails.SelectedFlag(2));
+    EXPECT_EQ(dialog.List().Selected(), 2);
+}
+
+struct ScrollCase {
+    int from, code, thumb, to;
+};
+
+TEST_F(ThumbnailTest, ScrollCodesMoveTheSelection) {
+    OpenColumn(25, 640);
+    using namespace tolvane;
+    const ScrollCase cases[] = {{10, kLineUp, 0, 9},     {10, kLineDown, 0, 11},  {10, kPageUp, 0, 2},
+                                {10, kPageDown, 0, 18},  {10, kThumbTrack, 5, 5}, {10, kBottom, 0, 0},
+                                {10, kTop, 0, 10}, {20, kPageDown, 0, 24},  {3, kPageUp, 0, 0}};
+    for (const ScrollCase& c : cases) {
+        dialog.SelectListItem(c.from);
+        thumbnails.VerticalScroll(c.code, c.thumb);
+        EXPECT_EQ(dialog.List().Selected(), c.to) << c.from << " code " << c.code;
+        const ThumbnailPage page = thumbnails.Page();
+        EXPECT_TRUE(page.first <= c.to && c.to < page.last) << c.from << " code " << c.code;
+    }
+}
+
+}  // namespace
