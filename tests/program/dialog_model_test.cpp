@@ -455,3 +455,22 @@ TEST_F(DialogModelTest, AllOutputNamesTakenFailsTheFile) {
 }
 
 }  // namespace
+
+TEST_F(DialogModelTest, OutputResolutionKeepsItsMeaning) {
+    // A per-centimetre image turns the output label to lpmm: the dpi value
+    // already in the field turns with it rather than being read as 300 lpmm.
+    ListBlank(300, 200, 1, 2, 300.0);
+    ASSERT_EQ(T(kOutRes), " 300.000");
+    ListBlank(300, 200, 1, 3, 300.0 / 2.54);
+    EXPECT_EQ(T(kOutResLabel), "Res lpmm");
+    EXPECT_EQ(T(kOutRes), "  11.811");
+
+    // No resolution at all is written as none, not as 0 per centimetre.
+    model_.SetText(kOutRes, "");
+    model_.Click(kProcessAll);
+    ASSERT_EQ(view_.outcomes.size(), 1u);
+    ASSERT_EQ(view_.outcomes[0].status, FileOutcome::Status::Converted) << view_.outcomes[0].reason;
+    const testing_support::TiffTags tags = testing_support::ReadTiffTags(view_.outcomes[0].output);
+    ASSERT_TRUE(tags.opened);
+    EXPECT_EQ(tags.unit, 1);
+}
