@@ -1,11 +1,18 @@
 // In-process timings for the peer comparisons: medians of RUNS runs in
 // milliseconds, so that no process start or decode is counted where the
 // peers' figures exclude them too.
-//   timer scale FILE FACTOR [RUNS] [--portable] [--out FILE.ppm]
-//       ScaleImage in memory on a decoded PPM/PGM; prints "WxH ms".
+//   timer scale FILE FACTOR [RUNS] [--kernels K] [--portable] [--verbose] [--out FILE.ppm]
+//       ScaleImage in memory on a decoded PPM/PGM; prints "WxH ms min max"
+//       (the median, fastest and slowest run). Every
+//       run scales into a fresh output, made and released inside the timed
+//       span, as callers do (and as cv::resize returns a new array). K is
+//       portable, avx2 or avx512 (the widest the machine runs by default;
+//       the kernels actually used go to stderr). --verbose prints each
+//       run's time, page faults and the kernel's huge-page counters.
 //   timer read FILE [RUNS]        ReadImage of the whole file; prints "ms".
 //   timer thumb FILE SIZE [RUNS]  an in-memory thumbnail through its header
 //                                 file, as the batch program makes them; prints "ms".
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,26 +58,91 @@ double MedianMs(int runs, const std::function<bool()>& job) {
     return ms[ms.size() / 2];
 }
 
+// The huge-page counters of /proc/vmstat that tell how a fault was served.
+struct VmCounters {
+    long thpAlloc = 0, thpFallback = 0, compactStall = 0;
+    static VmCounters Now() {
+        VmCounters c;
+        std::ifstream in("/proc/vmstat");
+        std::string name;
+        long value;
+        while (in >> name >> value) {
+            if (name == "thp_fault_alloc") c.thpAlloc = value;
+            else if (name == "thp_fault_fallback") c.thpFallback = value;
+            else if (name == "compact_stall") c.compactStall = value;
+        }
+        return c;
+    }
+};
+
+long MinorFaults() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
+}
+
+const char* KernelName(orvix::CScaleImage::Kernels k) {
+    using K = orvix::CScaleImage::Kernels;
+    return k == K::Avx512 ? "avx512" : k == K::Avx2 ? "avx2" : k == K::Portable ? "portable" : "best";
+}
+
 int Runs(int argc, char** argv, int at) { return at < argc ? std::max(1, std::atoi(argv[at])) : 5; }
 
 int Scale(int argc, char** argv) {
     const double factor = std::atof(argv[3]);
+    using K = orvix::CScaleImage::Kernels;
     int runs = 5;
+    bool verbose = false;
     const char* out = nullptr;
+    K kernels = K::Best;
     for (int i = 4; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--portable")) orvix::Scaler().UseKernels(orvix::CScaleImage::Kernels::Portable);
+        if (!std::strcmp(argv[i], "--portable")) kernels = K::Portable;
+        else if (!std::strcmp(argv[i], "--kernels") && i + 1 < argc) {
+            const std::string k = argv[++i];
+            if (k == "portable") kernels = K::Portable;
+            else if (k == "avx2") kernels = K::Avx2;
+            else if (k == "avx512") kernels = K::Avx512;
+            else return Usage(argv[0]);
+        } else if (!std::strcmp(argv[i], "--verbose")) verbose = true;
         else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) out = argv[++i];
         else runs = std::max(1, std::atoi(argv[i]));
     }
+    std::fprintf(stderr, "kernels: %s\n", KernelName(orvix::Scaler().UseKernels(kernels)));
     ImgClass src, dst;
     SetName(src, argv[2]);
     if (ReadImage(false, &src)) {
         std::fprintf(stderr, "cannot read %s: %s\n", argv[2], Get_Last_Error());
         return 1;
     }
-    const double ms = MedianMs(runs, [&] { return ScaleImage(&src, factor, -1.0, &dst); });
-    if (ms < 0) return 1;
-    std::printf("%ux%u %.2f\n", dst.ImgStruct.Width, dst.ImgStruct.Height, ms);
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const VmCounters vm = verbose ? VmCounters::Now() : VmCounters{};
+        const long faults = MinorFaults();
+        const auto start = std::chrono::steady_clock::now();
+        bool failed;
+        {
+            ImgClass fresh;
+            failed = ScaleImage(&src, factor, -1.0, &fresh);
+            // The last run's output is kept for --out and the size.
+            if (run + 1 == runs) std::swap(fresh.ImgStruct, dst.ImgStruct);
+        }
+        const double t = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (failed) {
+            std::fprintf(stderr, "failed: %s\n", Get_Last_Error());
+            return 1;
+        }
+        times.push_back(t);
+        if (verbose) {
+            const VmCounters now = VmCounters::Now();
+            std::fprintf(stderr, "run %d: %.2f ms, %ld minor faults, %ld huge pages, %ld fallbacks, %ld compaction stalls\n",
+                         run, t, MinorFaults() - faults, now.thpAlloc - vm.thpAlloc,
+                         now.thpFallback - vm.thpFallback, now.compactStall - vm.compactStall);
+        }
+    }
+    std::sort(times.begin(), times.end());
+    const double ms = times[times.size() / 2];
+    std::printf("%ux%u %.2f %.2f %.2f\n", dst.ImgStruct.Width, dst.ImgStruct.Height, ms, times.front(),
+                times.back());
     if (out) {
         SetName(dst, out);
         if ((dst.ImgStruct.Samples == 3 ? Write_8BitPPM(&dst) : Write_8BitPGM(&dst))) {
