@@ -3,8 +3,9 @@
 #include "app_settings.h"
 #include "aux_dlg.h"
 #include "platform.h"
-#include "preview_windows.h"
+#include "preview_dlg.h"
 #include "scale_dlg.h"
+#include "thumbnail_wnd.h"
 
 #include <memory>
 
@@ -16,12 +17,14 @@ int CScaleApp::Run(const QStringList& files) {
     auto dialog = std::make_unique<CScaleDlg>(ReadProcessorFile(kProcessorFile));
     auto aux = std::make_unique<CAuxDlg>(dialog.get());
     void* library = platform::LoadLibraryByName(kLibraryFile);
-    auto thumbnails = std::make_unique<CThumbnailWnd>();
-    auto preview = std::make_unique<CImagePreviewDlg>(dialog.get());
+    auto thumbnails = std::make_unique<CThumbnailWnd>(dialog->Model());
+    auto preview = std::make_unique<CImagePreviewDlg>(dialog->Model(), dialog.get());
     thumbnails->hide();
     preview->hide();
+    dialog->AttachWindows(preview.get(), thumbnails.get());
     if (!files.isEmpty()) dialog->ListPaths(files);
     dialog->exec();
+    dialog->AttachWindows(nullptr, nullptr);
     preview.reset();
     aux.reset();
     thumbnails.reset();

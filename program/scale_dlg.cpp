@@ -3,7 +3,9 @@
 #include "app_settings.h"
 #include "failed_dlg.h"
 #include "folder_tree_dlg.h"
+#include "preview_dlg.h"
 #include "selection.h"
+#include "thumbnail_wnd.h"
 #include "ui_scale_dlg.h"
 #include "version_dlg.h"
 #include "widgets.h"
@@ -252,4 +254,62 @@ void CScaleDlg::dropEvent(QDropEvent* event) {
 void CScaleDlg::mouseReleaseEvent(QMouseEvent* event) {
     QDialog::mouseReleaseEvent(event);
     if (PreviewExists()) setFocus();
+}
+
+// ---- The preview and thumbnail windows ----------------------------------------------------
+
+void CScaleDlg::AttachWindows(CImagePreviewDlg* preview, CThumbnailWnd* thumbnails) {
+    preview_ = preview;
+    thumbnails_ = thumbnails;
+}
+
+bool CScaleDlg::PreviewVisible() const { return preview_ && preview_->isVisible(); }
+
+void CScaleDlg::PreviewHide() {
+    if (preview_) preview_->hide();
+}
+
+void CScaleDlg::PreviewShowFocused() {
+    if (!preview_) return;
+    preview_->show();
+    preview_->raise();
+    preview_->activateWindow();
+}
+
+void CScaleDlg::PreviewDismiss() {
+    if (preview_) preview_->Apply(preview_->Model().Hide());
+}
+
+void CScaleDlg::PreviewReleaseImage() {
+    if (preview_) preview_->Model().ReleaseImage();
+}
+
+void CScaleDlg::PreviewResetView() {
+    if (preview_) preview_->Model().ResetView();
+}
+
+void CScaleDlg::PreviewRepaint() {
+    if (preview_) preview_->Frame()->update();
+}
+
+void CScaleDlg::ListTakeFocus() { list_->setFocus(); }
+
+bool CScaleDlg::ThumbnailsVisible() const { return thumbnails_ && thumbnails_->isVisible(); }
+
+void CScaleDlg::ThumbnailsHide() {
+    if (!thumbnails_) return;
+    thumbnails_->Model().Deactivate();
+    thumbnails_->hide();
+}
+
+void CScaleDlg::ThumbnailsForgetAll() {
+    if (thumbnails_) thumbnails_->Model().Forget();
+}
+
+void CScaleDlg::ThumbnailsShowAround(int) {
+    if (thumbnails_) thumbnails_->Refresh();
+}
+
+void CScaleDlg::ThumbnailsSelect(int index) {
+    if (thumbnails_) thumbnails_->Model().Select(index);
 }

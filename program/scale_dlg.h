@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 
+class CImagePreviewDlg;
+class CThumbnailWnd;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -36,6 +38,9 @@ public:
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
 
+    // The preview and thumbnail windows the model keeps in step.
+    void AttachWindows(CImagePreviewDlg* preview, CThumbnailWnd* thumbnails);
+
     // Lists files as Select Image would: named on the command line or dropped.
     void ListPaths(const QStringList& paths);
     // The open-file dialog's filter in Qt's syntax.
@@ -54,6 +59,20 @@ public:
     void CloseDialog() override;
     void ShowVersionBox() override;
     void FileFinished(const tolvane::FileOutcome& outcome) override;
+    bool PreviewExists() const override { return preview_ != nullptr; }
+    bool PreviewVisible() const override;
+    void PreviewHide() override;
+    void PreviewShowFocused() override;
+    void PreviewDismiss() override;
+    void PreviewReleaseImage() override;
+    void PreviewResetView() override;
+    void PreviewRepaint() override;
+    void ListTakeFocus() override;
+    bool ThumbnailsVisible() const override;
+    void ThumbnailsHide() override;
+    void ThumbnailsForgetAll() override;
+    void ThumbnailsShowAround(int index) override;
+    void ThumbnailsSelect(int index) override;
 
 public slots:
     void reject() override;
@@ -76,6 +95,8 @@ private:
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* failed_ = nullptr;
+    CImagePreviewDlg* preview_ = nullptr;
+    CThumbnailWnd* thumbnails_ = nullptr;
     QTimer timer_;
     bool waitCursor_ = false;
     bool closing_ = false;
