@@ -213,21 +213,32 @@ ORVIX_AVX2 size_t HorizontalGreyAvx2(const LinePlan& plan, size_t from, size_t t
     return k;
 }
 
-// Outputs k and k+1 of a colour line, one per 128-bit lane: R, G, B, 0.
-ORVIX_AVX2 inline __m256i ColourPair(const unsigned char* in, const int32_t* first,
-                                     const int32_t* pairs, size_t k, __m256i take01,
-                                     __m256i take23) {
-    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(first[k]) * 3));
-    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(first[k + 1]) * 3));
+// Outputs k0 and k1 of a colour line, one per 128-bit lane: R, G, B, 0; w
+// holds their weight pairs (k0's in the low lane).
+ORVIX_AVX2 inline __m256i ColourPair(const unsigned char* in, const int32_t* first, __m256i w,
+                                     size_t k0, size_t k1, __m256i take01, __m256i take23) {
+    const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(first[k0]) * 3));
+    const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + size_t(first[k1]) * 3));
     const __m256i taps = _mm256_inserti128_si256(_mm256_castsi128_si256(t0), t1, 1);
     const __m256i x01 = _mm256_shuffle_epi8(taps, take01);
     const __m256i x23 = _mm256_shuffle_epi8(taps, take23);
-    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 4 * k));
     const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(x01, _mm256_shuffle_epi32(w, 0x00)),
                                        _mm256_madd_epi16(x23, _mm256_shuffle_epi32(w, 0x55)));
     const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(x01, _mm256_shuffle_epi32(w, 0xAA)),
                                        _mm256_madd_epi16(x23, _mm256_shuffle_epi32(w, 0xFF)));
     return Quotient<false>(a, b);
+}
+
+ORVIX_AVX2 inline __m256i PairWeights(const int32_t* pairs, size_t k0, size_t k1) {
+    const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k0));
+    const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k1));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(w0), w1, 1);
+}
+
+// The pixel an output at q = 0 gives (weights 0, 1, 0, 0) as the low four
+// bytes; its fourth byte is not used.
+inline __m128i PixelAt(const unsigned char* in, const int32_t* first, size_t k) {
+    return _mm_cvtsi32_si128(Load4(in + (size_t(first[k]) + 1) * 3));
 }
 
 // Colour line: one output per 128-bit lane; its 12 tap bytes come from one
@@ -237,6 +248,7 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, size_t from, size_t
                                        unsigned char* out) {
     const int32_t* first = plan.first.data();
     const int32_t* pairs = plan.pairs.data();
+    const uint16_t* q = plan.q.data();
     // R,G,B of taps 0,1 and of taps 2,3 as 16-bit pairs; the fourth lane is 0.
     const __m256i take01 = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
                                             0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
@@ -244,13 +256,33 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, size_t from, size_t
                                             6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
     // Outputs k, k+2, k+1, k+3 (four bytes each, the last unused) in order.
     const __m128i compact = _mm_setr_epi8(0, 1, 2, 8, 9, 10, 4, 5, 6, 12, 13, 14, -1, -1, -1, -1);
+    // Outputs k to k+3 in order.
+    const __m128i inOrder = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     size_t k = from;
     for (; k + 4 <= to; k += 4) {
-        const __m256i words =
-            _mm256_packs_epi32(ColourPair(in, first, pairs, k, take01, take23),
-                               ColourPair(in, first, pairs, k + 2, take01, take23));
-        __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-        bytes = _mm_shuffle_epi8(bytes, compact);
+        __m128i bytes;
+        if ((q[k] | q[k + 2]) == 0 || (q[k + 1] | q[k + 3]) == 0) {
+            // Every other output lies on a pixel, as in an enlargement by
+            // two: those are that pixel exactly, and only the other two are
+            // interpolated.
+            const size_t c = q[k] == 0 ? k + 1 : k;
+            const size_t p = c == k ? k + 1 : k;
+            const __m256i v = ColourPair(in, first, PairWeights(pairs, c, c + 2), c, c + 2, take01, take23);
+            const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(v, v), _mm256_packs_epi32(v, v));
+            const __m128i c0 = _mm256_castsi256_si128(b);
+            const __m128i c1 = _mm256_extracti128_si256(b, 1);
+            const __m128i p0 = PixelAt(in, first, p);
+            const __m128i p1 = PixelAt(in, first, p + 2);
+            const __m128i all = c == k ? _mm_unpacklo_epi64(_mm_unpacklo_epi32(c0, p0), _mm_unpacklo_epi32(c1, p1))
+                                       : _mm_unpacklo_epi64(_mm_unpacklo_epi32(p0, c0), _mm_unpacklo_epi32(p1, c1));
+            bytes = _mm_shuffle_epi8(all, inOrder);
+        } else {
+            const __m256i words = _mm256_packs_epi32(
+                ColourPair(in, first, Load8(pairs + 4 * k), k, k + 1, take01, take23),
+                ColourPair(in, first, Load8(pairs + 4 * (k + 2)), k + 2, k + 3, take01, take23));
+            bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+            bytes = _mm_shuffle_epi8(bytes, compact);
+        }
         unsigned char* o = out + k * 3;
         _mm_storel_epi64(reinterpret_cast<__m128i*>(o), bytes);
         const int32_t last = _mm_extract_epi32(bytes, 2);
