@@ -518,6 +518,8 @@ private slots:
     }
 };
 
+int RunPreviewWindowTests(int argc, char** argv);
+
 int main(int argc, char** argv) {
     // A native modal dialog would wait for a person.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
@@ -525,7 +527,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     const WorkingFolder working;
     WindowsTest test;
-    return QTest::qExec(&test, argc, argv);
+    return QTest::qExec(&test, argc, argv) | RunPreviewWindowTests(argc, argv);
 }
 
 #include "windows_test.moc"
