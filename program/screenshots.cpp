@@ -3,12 +3,15 @@
 // and the version box. Run under an X server (scripts/screenshots.sh).
 #include "app_settings.h"
 #include "folder_tree_dlg.h"
+#include "preview_dlg.h"
 #include "scale_dlg.h"
+#include "thumbnail_wnd.h"
 #include "version_dlg.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QTreeWidgetItem>
 
 #include <clocale>
@@ -27,6 +30,23 @@ bool Save(QWidget& w, const QString& path) {
     w.raise();
     Pump(400);
     const bool ok = w.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+// Two windows side by side in one picture.
+bool SaveSideBySide(QWidget& left, QWidget& right, const QString& path) {
+    left.show();
+    right.show();
+    Pump(400);
+    const QPixmap a = left.grab(), b = right.grab();
+    QImage both(a.width() + b.width() + 12, std::max(a.height(), b.height()), QImage::Format_RGB32);
+    both.fill(QColor(64, 64, 64));
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, a);
+    painter.drawPixmap(a.width() + 12, 0, b);
+    painter.end();
+    const bool ok = both.save(path);
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
     return ok;
 }
@@ -60,6 +80,9 @@ int main(int argc, char** argv) {
     const tolvane::WorkingFolder working;
 
     CScaleDlg dialog(tolvane::ReadProcessorFile(tolvane::kProcessorFile));
+    CImagePreviewDlg preview(dialog.Model(), &dialog);
+    CThumbnailWnd thumbnails(dialog.Model());
+    dialog.AttachWindows(&preview, &thumbnails);
     dialog.Model().SetDestination(outputs.toStdString());
     dialog.ListPaths({photos});
     dialog.Model().SetText(tolvane::kScale, "50");
@@ -79,5 +102,24 @@ int main(int argc, char** argv) {
 
     CVersionDlg version(&dialog);
     ok = Save(version, pictures + "/version_box.png") && ok;
+    version.hide();
+
+    // The preview zoomed in twice around the picture's centre.
+    dialog.Model().SelectListItem(0);
+    dialog.Model().Click(tolvane::kPreviewImage);
+    clock.restart();
+    while (preview.Model().WholeBitmap().Empty() && clock.elapsed() < 30000) Pump(50);
+    for (int click = 0; click < 2; ++click) {
+        const CRect shown = preview.Model().Displayed();
+        preview.Apply(preview.Model().LeftRelease((shown.left + shown.right) / 2, (shown.top + shown.bottom) / 2));
+        Pump(200);
+    }
+    ok = Save(preview, pictures + "/preview_zoomed.png") && ok;
+    dialog.Model().Click(tolvane::kPreviewImage);
+
+    // The thumbnail column beside the main dialog.
+    dialog.Model().Click(tolvane::kPreviewThumbnails);
+    ok = SaveSideBySide(thumbnails, dialog, pictures + "/thumbnails.png") && ok;
+    dialog.AttachWindows(nullptr, nullptr);
     return ok ? 0 : 1;
 }

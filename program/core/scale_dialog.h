@@ -93,6 +93,7 @@ public:
     // The source path of list position i (source folder + its name); "" off the list.
     std::string ItemPath(int i) const;
     void SetWaitCursor(bool on) { SetWait(on); }
+    void ResetProgress() { SetProgressPosition(0); }
     // Routes the library's progress to this model's bar.
     void InstallProgress();
     static void ProgressCallback(int total, int done);

@@ -127,6 +127,7 @@ void ThumbnailModel::Load() {
         // header; the selected image's is wanted there.
         IMAGE_HDR record{};
         if (!dialog_.HeaderPath().empty()) Read_Hdr(dialog_.HeaderPath().c_str(), &record);
+        dialog_.ResetProgress();  // the thumbnails' reads filled the bar
     }
     dialog_.SetWaitCursor(false);
 }
