@@ -1,5 +1,6 @@
 #include "preview_dlg.h"
 
+#include "qt_convert.h"
 #include "ui_preview_dlg.h"
 
 #include <QKeyEvent>
@@ -8,11 +9,6 @@
 #include <QPainter>
 
 using namespace tolvane;
-
-namespace {
-QRect ToQRect(const CRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
-QColor ToQColor(const Rgb& c) { return QColor(c.r, c.g, c.b); }
-}  // namespace
 
 PreviewFrame::PreviewFrame(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -80,8 +76,8 @@ void CImagePreviewDlg::PaintFrame(QWidget& frame) {
     painter.fillRect(ToQRect(picture.frame), ToQColor(picture.fill));
     if (picture.bitmap && !picture.bitmap->Empty()) {
         const Bitmap& b = *picture.bitmap;
-        // The bitmap is only wrapped, never copied: it was built once per view.
-        const QImage image(b.bytes.data(), b.width, b.height, b.stride, QImage::Format_BGR888);
+        // The bitmap was built once per view; painting only stretches it.
+        const QImage image = ToQImage(b);
         if (image.isNull()) {
             QMessageBox::critical(this, "ERROR", "Utility::CreateMemDC CreateCompatibleDC =0");
             return;

@@ -1,5 +1,6 @@
 #include "thumbnail_wnd.h"
 
+#include "qt_convert.h"
 #include "ui_thumbnail_wnd.h"
 
 #include <QCloseEvent>
@@ -13,9 +14,6 @@
 using namespace tolvane;
 
 namespace {
-QRect ToQRect(const CRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
-QColor ToQColor(const Rgb& c) { return QColor(c.r, c.g, c.b); }
-
 // The scroll bar's actions as the model's scroll codes; -1 for none.
 int ScrollCodeFor(int action) {
     switch (action) {
@@ -113,8 +111,7 @@ void CThumbnailWnd::Paint(QWidget& canvas) {
     for (const ThumbnailCell& c : page.cells) {
         if (c.bitmap && !c.bitmap->Empty()) {
             const Bitmap& b = *c.bitmap;
-            painter.drawImage(ToQRect(c.picture).topLeft(),
-                              QImage(b.bytes.data(), b.width, b.height, b.stride, QImage::Format_BGR888));
+            painter.drawImage(ToQRect(c.picture).topLeft(), ToQImage(b));
         }
         painter.setPen(ToQColor(c.text));
         const int ascent = painter.fontMetrics().ascent();
