@@ -148,7 +148,7 @@ for ext in tif jpg; do
     vips=$(median_ms /usr/bin/vips resize "$work/photo.jpg" "$work/v.jpg[Q=85,subsample-mode=on]" 0.5 \
            --kernel cubic)
   fi
-  cv=$(opencv_ms "$work/c.$ext" 0.5)
+  read -r cv _ < <(opencv_ms "$work/c.$ext" 0.5)
   printf '%-5s %9s | %9s %6s | %11s %6s | %9s %6s\n' "$ext" "$ours" "$cv" "$(ratio "$ours" "$cv")" \
       "$im" "$(ratio "$ours" "$im")" "$vips" "$(ratio "$ours" "$vips")"
 done
