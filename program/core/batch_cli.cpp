@@ -320,6 +320,7 @@ void PrintSettings(ScaleDialogModel& m, const Options& o) {
 
 struct Tally {
     int converted = 0, failed = 0, skipped = 0;
+    bool workerLost = false;
     std::vector<std::pair<int, std::string>> lines;  // position, JSON line
 
     void Add(int position, const std::string& status, std::string line) {
@@ -433,8 +434,11 @@ void RunWorkers(ScaleDialogModel& m, HeadlessView& view, const Options& o, Tally
     for (pid_t pid : pids) {
         int status = 0;
         waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            // Its remaining files were never converted: the run has failed.
             std::fprintf(stderr, "Tolvane: a worker process ended abnormally\n");
+            tally.workerLost = true;
+        }
     }
 }
 
@@ -492,7 +496,7 @@ int Run(const Options& o) {
     else
         RunWorkers(model, view, o, tally);
     if (view.bar || (!o.quiet && platform::IsTerminal(2))) HeadlessView::ClearBar();
-    int status = tally.failed > 0 ? 1 : 0;
+    int status = tally.failed > 0 || tally.workerLost ? 1 : 0;
     if (!o.report.empty() && !WriteReport(o.report, tally)) {
         std::fprintf(stderr, "Tolvane: the report %s could not be written\n", o.report.c_str());
         status = 1;
