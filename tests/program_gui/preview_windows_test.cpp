@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include "program_gui/gui_support.h"
+
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,33 +29,13 @@ namespace {
 // A colour TIFF of 50-pixel blocks, each block its own colour, so any zoom
 // or shift of the shown part changes the picture.
 bool WriteBlockTiff(const QString& path, uint32_t width, uint32_t height) {
-    ImgClass img;
-    ImgStruct& s = img.ImgStruct;
-    s.Width = width;
-    s.Height = height;
-    s.Samples = 3;
-    s.Bits = 8;
-    s.LineSize = (width * 3u + 3u) & ~3u;
-    s.ResUnit = 2;
-    s.Resolution = 300;
-    if (img.AllocData() || !s.ImgData) return false;
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* p = s.ImgData + size_t{y} * s.LineSize + x * 3u;
-            const uint32_t bx = x / 50, by = y / 50;
-            p[0] = uint8_t(bx * 10);
-            p[1] = uint8_t(by * 15);
-            p[2] = uint8_t(255 - (bx * 7 + by * 11) % 200);
-        }
-    std::strcpy(s.FileName, path.toLocal8Bit().constData());
-    return !WriteTIFF(false, false, &img);
+    return gui_support::WriteTiff(path, width, height, 3, [](uint32_t x, uint32_t y, int c) {
+        const uint32_t bx = x / 50, by = y / 50;
+        return uint8_t(c == 0 ? bx * 10 : c == 1 ? by * 15 : 255 - (bx * 7 + by * 11) % 200);
+    });
 }
 
-void ClickOn(QWidget* w) {
-    QVERIFY(w);
-    const QPoint at = qobject_cast<QCheckBox*>(w) ? QPoint(8, w->height() / 2) : w->rect().center();
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
-}
+using gui_support::ClickOn;
 
 // The main dialog with both windows attached the way the program wires them.
 struct Windows {

@@ -7,6 +7,8 @@
 #include "scale_dlg.h"
 #include "version_dlg.h"
 
+#include "program_gui/gui_support.h"
+
 #include <ORVIX_0500.h>
 
 #include <QAbstractButton>
@@ -41,19 +43,7 @@ namespace {
 
 // A grey 300 dpi TIFF written by the library itself.
 bool WriteGreyTiff(const QString& path, uint32_t width, uint32_t height) {
-    ImgClass img;
-    ImgStruct& s = img.ImgStruct;
-    s.Width = width;
-    s.Height = height;
-    s.Samples = 1;
-    s.Bits = 8;
-    s.LineSize = (width + 3u) & ~3u;
-    s.ResUnit = 2;
-    s.Resolution = 300;
-    if (img.AllocData() || !s.ImgData) return false;
-    std::memset(s.ImgData, 128, size_t{s.LineSize} * height);
-    std::strcpy(s.FileName, path.toLocal8Bit().constData());
-    return !WriteTIFF(false, false, &img);
+    return gui_support::WriteTiff(path, width, height, 1, [](uint32_t, uint32_t, int) { return uint8_t(128); });
 }
 
 // A JPEG signature followed by garbage: its type is known, its header is not.
@@ -96,11 +86,7 @@ std::unique_ptr<CScaleDlg> OpenDialog(const QStringList& paths) {
 }
 
 // Clicks where the widget reacts: a check box only near its indicator.
-void ClickOn(QWidget* w) {
-    QVERIFY(w);
-    const QPoint at = qobject_cast<QCheckBox*>(w) ? QPoint(8, w->height() / 2) : w->rect().center();
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
-}
+using gui_support::ClickOn;
 
 void ClickId(CScaleDlg& d, int id) { ClickOn(d.Control(id)); }
 
