@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev
+  libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev libexiv2-dev exiv2
   googletest libgtest-dev libbenchmark-dev
   python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
   clang libclang-rt-14-dev

@@ -48,11 +48,14 @@ const char kBatchUsage[] =
     "  --quality Q         JPEG quality 1 to 100 (75 when outside 0 to 100)\n"
     "  --lzw               LZW-compressed TIFF\n"
     "  --low-memory        TIFF scaled row by row into the file\n"
+    "  --strip             keep no metadata (by default JPEG and TIFF outputs carry\n"
+    "                      the photo's EXIF, IPTC, XMP and colour profile)\n"
     "Run:\n"
     "  -j N                N worker processes (default 1)\n"
     "  --shard K/N         convert only the files at places i with i mod N = K\n"
     "  --report FILE       one JSON line per file: position, source, output,\n"
-    "                      status, reason, width, height, ms\n"
+    "                      status, reason, note, width, height, ms; the note says\n"
+    "                      what of a photo's metadata could not be kept\n"
     "  --dry-run           print each file's output name and size; write nothing\n"
     "  --quiet             no progress bar\n"
     "  --help, --version\n"
@@ -80,6 +83,7 @@ struct Options {
     std::string quality;
     bool lzw = false;
     bool lowMemory = false;
+    bool strip = false;
     int jobs = 1;
     int shard = 0, shards = 1;
     std::string report;
@@ -150,6 +154,8 @@ Options Parse(const std::vector<std::string>& args) {
             o.lzw = true;
         } else if (a == "--low-memory") {
             o.lowMemory = true;
+        } else if (a == "--strip") {
+            o.strip = true;
         } else if (a == "-j" || a == "--jobs") {
             o.jobs = int(WholeNumber(a, value(), 1, 64));
         } else if (a == "--shard") {
@@ -273,6 +279,7 @@ void ApplyOptions(ScaleDialogModel& m, const Options& o) {
         needShown(kLimitMemory, "--low-memory");
         m.Click(kLimitMemory);
     }
+    if (o.strip && m.Get(kKeepMetadata).checked) m.Click(kKeepMetadata);
 }
 
 std::string SizeText(const ScaleDialogModel& m) {
@@ -293,6 +300,7 @@ std::string FormatText(const ScaleDialogModel& m) {
     if (f == "JPEG") text += ", quality " + m.Get(kQuality).text;
     if (f == "TIFF" && m.Get(kLzw).checked) text += ", LZW";
     if (f == "TIFF" && m.Get(kLimitMemory).checked) text += ", low memory";
+    if (f != "BMP") text += m.Get(kKeepMetadata).checked ? ", metadata kept" : ", metadata stripped";
     return text;
 }
 
@@ -333,10 +341,10 @@ struct Tally {
 
 std::string JsonLine(const FileOutcome& r) {
     return Format("{\"position\":%d,\"source\":%s,\"output\":%s,\"status\":\"%s\",\"reason\":%s,"
-                  "\"width\":%d,\"height\":%d,\"ms\":%.3f}",
+                  "\"note\":%s,\"width\":%d,\"height\":%d,\"ms\":%.3f}",
                   r.position, JsonString(r.source).c_str(), JsonString(r.output).c_str(),
-                  StatusName(r.status), JsonString(r.reason).c_str(), r.width, r.height,
-                  r.milliseconds);
+                  StatusName(r.status), JsonString(r.reason).c_str(), JsonString(r.note).c_str(),
+                  r.width, r.height, r.milliseconds);
 }
 
 // A worker's line to the parent: position, status and the JSON object.

@@ -2,6 +2,7 @@
 // image cache loads and Cancel.
 #include "scale_dialog.h"
 
+#include "metadata.h"
 #include "naming.h"
 #include "platform.h"
 #include "text.h"
@@ -261,8 +262,11 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
         outcome.reason = LibraryReason("no header could be made for it");
         return false;
     }
-    SetControlText(kInWidth, Format("%d", header_.Width));
-    SetControlText(kInHeight, Format("%d", header_.Height));
+    plan.orientation = orientation_;
+    int uprightWidth = header_.Width, uprightHeight = header_.Height;
+    if (SwapsSides(plan.orientation)) std::swap(uprightWidth, uprightHeight);
+    SetControlText(kInWidth, Format("%d", uprightWidth));
+    SetControlText(kInHeight, Format("%d", uprightHeight));
     list_.Select(i);
     ListChanged();
     SetWait(false);
@@ -278,7 +282,7 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
     plan.factor = PixelMode() ? double(plan.width) / TextToInt(Text(kInWidth))
                               : TextToDouble(Text(kScale)) * 0.01;
     plan.format = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
-    const uint32_t w = uint32_t(std::max(header_.Width, 0)), h = uint32_t(std::max(header_.Height, 0));
+    const uint32_t w = uint32_t(std::max(uprightWidth, 0)), h = uint32_t(std::max(uprightHeight, 0));
     if (plan.factor == 1.0 && !(plan.format == 'T' && Checked(kLimitMemory))) {
         plan.outWidth = int(w);
         plan.outHeight = int(h);
@@ -304,7 +308,13 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
     if (plan.format == 'T' && Checked(kLimitMemory)) {
         std::string out = plan.output;
         const bool hadPixels = s.ImgData != nullptr;
-        failed = Low_Memory_ScaleImage(lzw, &source, out.data(), plan.factor, -1.0);
+        // The scaler reads a source without pixels as stored; one to be
+        // turned is read upright first, which costs what its own read would.
+        if (!hadPixels && plan.orientation != 1) {
+            failed = ReadImageUpright(false, source, plan.orientation);
+            if (failed) fallback = "the image could not be read upright";
+        }
+        if (!failed) failed = Low_Memory_ScaleImage(lzw, &source, out.data(), plan.factor, -1.0);
         // The scaler reads the source whole; keeping it cached would undo
         // what the user limited.
         if (!hadPixels) source.FreeData();
@@ -331,8 +341,14 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
         outcome.width = int(o.Width);
         outcome.height = int(o.Height);
     }
-    if (failed) outcome.reason = LibraryReason(fallback);
-    return !failed;
+    if (failed) {
+        outcome.reason = LibraryReason(fallback);
+        return false;
+    }
+    if (plan.format != 'B' && Checked(kKeepMetadata))
+        outcome.note = CarryMetadata(plan.source, plan.output,
+                                     {outcome.width, outcome.height, o.ResUnit, o.Resolution});
+    return true;
 }
 
 int ScaleDialogModel::JpegQuality() {
@@ -388,7 +404,7 @@ ImgClass* ScaleDialogModel::LoadIntoCache(const std::string& path, uint64_t expe
 bool ScaleDialogModel::ReadEvicting(ImgClass& img) {
     for (;;) {
         Post_Error("");
-        if (!ReadImage(false, &img)) return true;
+        if (!ReadImageUpright(false, img, ReadOrientation(img.ImgStruct.FileName))) return true;
         img.FreeData();
         if (!cache_.EvictLargest(&img)) return false;
     }

@@ -21,6 +21,7 @@ std::map<int, Control> InitialControls() {
         {kQualityLabel, "Quality ( 1 to 100 )"},
         {kQuality, "75"},
         {kLimitMemory, "Limit  Memory Usage"},
+        {kKeepMetadata, "Keep Metadata"},
         {kDone, "DONE"},
         {kSelectDestination, "Select Destination Path"},
         {kScaleMode, "Scale Image  % :"},
@@ -41,6 +42,7 @@ std::map<int, Control> InitialControls() {
         c[id];
     for (int id : {kWorkPath, kDone, kOk, kQuality, kQualityLabel, kRemoveFromList})
         c[id].visible = false;
+    c[kKeepMetadata].checked = true;
     return c;
 }
 

@@ -52,6 +52,7 @@ enum ControlId : int {
     kSelectDestination = 1065,
     kRemoveAll = 1066,
     kScaleMode = 1078,
+    kKeepMetadata = 1080,
 };
 
 struct Control {

@@ -4,12 +4,14 @@
 #include "scale_dialog.h"
 
 #include "app_settings.h"
+#include "metadata.h"
 #include "naming.h"
 #include "platform.h"
 #include "text.h"
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace tolvane {
 
@@ -110,7 +112,7 @@ void ScaleDialogModel::Click(int id) {
     Control& c = controls_.at(id);
     switch (id) {
     case kLzw: case kLimitMemory: case kRemoveAll: case kPreviewImage: case kPreviewThumbnails:
-    case kScaleMode: case kFit:
+    case kScaleMode: case kFit: case kKeepMetadata:
         SetChecked(id, !c.checked);
         break;
     default:
@@ -217,7 +219,7 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
     Read_Hdr(headerPath_.c_str(), &header_);
     inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
     ShowImageInfo(0, path);
-    aspect_ = Get_Aspect(headerPath_.c_str());
+    aspect_ = UprightAspect();
     // Every further name is listed; the staging list has no bound, so lists
     // of any length convert.
     for (size_t j = 1; j < staging_.size(); ++j) {
@@ -236,7 +238,14 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
 
 bool ScaleDialogModel::MakeHeader(const std::string& path) {
     platform::RemoveFile(headerPath_);
+    orientation_ = ReadOrientation(path);
     return Make_Local_Header(path.c_str(), headerPath_.c_str());
+}
+
+// The header holds the stored rows; the fields show the photo upright.
+double ScaleDialogModel::UprightAspect() const {
+    const double stored = Get_Aspect(headerPath_.c_str());
+    return SwapsSides(orientation_) && stored != 0 ? 1.0 / stored : stored;
 }
 
 bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
@@ -249,6 +258,7 @@ bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
     Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
     int w = 0, h = 0;
     if (Get_Image_Dimension(headerPath_.c_str(), &w, &h)) w = h = 1;
+    if (SwapsSides(orientation_)) std::swap(w, h);
     ShowInputResolution(w, h, xres, unit);
     SetControlText(kInWidth, Format("%d", w));
     SetControlText(kInHeight, Format("%d", h));
@@ -268,7 +278,7 @@ bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
     } else {
         RecalcOutputSize();
     }
-    aspect_ = Get_Aspect(headerPath_.c_str());
+    aspect_ = UprightAspect();
     if (Checked(kPreviewImage)) {
         view_.PreviewHide();
         view_.PreviewReleaseImage();
@@ -457,6 +467,7 @@ void ScaleDialogModel::ShowFormat(int index) {
     SetControlText(kFormat, kFormatNames[index]);
     SetVisible(kLzw, index == 0);
     SetVisible(kLimitMemory, index == 0);
+    SetEnabled(kKeepMetadata, index != 2);  // BMP files carry none
     SetVisible(kQuality, index == 1);
     SetVisible(kQualityLabel, index == 1);
     if (index == 1) {
@@ -626,7 +637,7 @@ void ScaleDialogModel::ApplyFitMode(bool reapply) {
         for (int id : kSizeFields) SetEnabled(id, true);
         return;
     }
-    aspect_ = Get_Aspect(headerPath_.c_str());
+    aspect_ = UprightAspect();
     if (aspect_ == 0) {
         SetChecked(kFit, false);
         return;
@@ -634,6 +645,7 @@ void ScaleDialogModel::ApplyFitMode(bool reapply) {
     if (!reapply) {
         SetControlText(kFormat, "JPEG");
         SetVisible(kLzw, false);
+        SetEnabled(kKeepMetadata, true);
         SetVisible(kQuality, true);
         SetVisible(kQualityLabel, true);
     }

@@ -29,6 +29,7 @@ struct FilePlan {
     int width = 0;        // JPEG and BMP outputs are subsampled to it
     int outWidth = 0;     // the output's size
     int outHeight = 0;
+    int orientation = 1;  // the source's EXIF orientation
 };
 
 class ScaleDialogModel {
@@ -148,6 +149,7 @@ private:
     std::string DisplayNameFor(const std::string& name) const;
     std::string ResolveRawImage(const std::string& path) const;
     bool MakeHeader(const std::string& path);
+    double UprightAspect() const;
 
     // Part of the batch run (batch_run.cpp)
     void ProcessAll();
@@ -176,6 +178,7 @@ private:
     IMAGE_HDR header_{};
     double inDpi_ = 0, inLpmm_ = 0, outDpi_ = 0, outLpmm_ = 0;
     double aspect_ = 0;
+    int orientation_ = 1;  // the EXIF orientation of the header's image
     int formatIndex_ = 0;
     bool waitCursor_ = false;
     int progressRange_ = 100;

@@ -1,5 +1,6 @@
 #include "thumbnail_model.h"
 
+#include "metadata.h"
 #include "naming.h"
 #include "platform.h"
 #include "text.h"
@@ -143,6 +144,9 @@ int ThumbnailModel::MakeThumbnail(int position) {
     if (Make_Local_Header(path.c_str(), header.c_str())) return -1;
     const double aspect = Get_Aspect(header.c_str());
     Get_Image_Dimension(header.c_str(), &entry->width, &entry->height);
+    // The thumbnail file keeps the stored rows; the cell shows them upright.
+    const int orientation = ReadOrientation(path);
+    if (SwapsSides(orientation)) std::swap(entry->width, entry->height);
     const std::string file = ReplaceExtension(header, "tn0");
     if (!platform::FileExists(file)) {
         dialog_.SetWaitCursor(true);
@@ -154,7 +158,7 @@ int ThumbnailModel::MakeThumbnail(int position) {
     if (file.size() >= sizeof img.ImgStruct.FileName) return -1;
     file.copy(img.ImgStruct.FileName, file.size());
     img.ImgStruct.FileName[file.size()] = '\0';
-    if (ReadImage(true, &img)) return -1;
+    if (ReadImageUpright(true, img, orientation)) return -1;
     FitIntoCell(img);
     entry->bitmap.Clear();
     BuildBitmap(img, entry->bitmap, false);

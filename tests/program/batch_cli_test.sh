@@ -83,7 +83,7 @@ for i, (row, (src, out, status)) in enumerate(zip(rows, expected)):
         global ok
         ok = False
         print("report line %d: %s: %s" % (i, why, lines[i]))
-    if set(row) != {"position", "source", "output", "status", "reason", "width", "height", "ms"}:
+    if set(row) != {"position", "source", "output", "status", "reason", "note", "width", "height", "ms"}:
         bad("keys")
         continue
     if row["position"] != i or os.path.basename(row["source"]) != src or row["status"] != status:

@@ -22,6 +22,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -193,6 +194,22 @@ QSize ImageSize(const QString& image, const QString& scratch) {
         Get_Image_Dimension(header.toLocal8Bit().constData(), &w, &h))
         return {};
     return {w, h};
+}
+
+// exiv2's command line: tags a file, or prints one tag's value.
+QString Exiv2Tool(const QStringList& args) {
+    QProcess tool;
+    tool.start("/usr/bin/exiv2", args);
+    if (!tool.waitForFinished(20000)) return "<exiv2 did not finish>";
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+// A grey sample of a library-read image file, or -1.
+int GreyAt(const QString& image, uint32_t x, uint32_t y) {
+    ImgClass img;
+    std::strcpy(img.ImgStruct.FileName, image.toLocal8Bit().constData());
+    if (ReadImage(false, &img) || x >= img.ImgStruct.Width || y >= img.ImgStruct.Height) return -1;
+    return img.ImgStruct.ImgData[size_t{y} * img.ImgStruct.LineSize + x * img.ImgStruct.Samples];
 }
 
 }  // namespace
@@ -396,6 +413,45 @@ private slots:
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QVERIFY(d.Model().Closed());
+    }
+
+    // A phone photo stored lying on its side: 60 x 40 rows, Orientation 6,
+    // bright only in its stored bottom-left quarter, which is the upright
+    // picture's top-left one.
+    void sidewaysPhotoComesOutUprightWithItsGpsUnlessUnchecked() {
+        QTemporaryDir in, out;
+        QVERIFY(in.isValid() && out.isValid());
+        const QString photo = in.path() + "/phone.tif";
+        QVERIFY(gui_support::WriteTiff(photo, 60, 40, 1, [](uint32_t x, uint32_t y, int) {
+            return uint8_t(x < 30 && y >= 20 ? 200 : 50);
+        }));
+        const QString latitude = "Exif.GPSInfo.GPSLatitude";
+        QCOMPARE(Exiv2Tool({"-M", "set Exif.Image.Orientation 6", "-M", "set Exif.GPSInfo.GPSLatitudeRef N",
+                            "-M", "set " + latitude + " 52/1 31/1 1234/100", photo}),
+                 QString());
+        const auto dialog = OpenDialog({photo});
+        CScaleDlg& d = *dialog;
+        d.Model().SetDestination(out.path().toStdString());
+        ExpectTexts(d, {{kInWidth, "40"}, {kInHeight, "60"}});
+        auto* keep = qobject_cast<QCheckBox*>(d.Control(kKeepMetadata));
+        QVERIFY(keep && keep->isChecked() && keep->isVisible());
+        TypeInto(d, kScale, "50");
+        ClickId(d, kProcessAll);
+        QTRY_VERIFY_WITH_TIMEOUT(d.Control(kDone)->isVisible(), 60000);
+        const QString kept = out.path() + "/A000_phone.tif";
+        QCOMPARE(ImageSize(kept, out.path()), QSize(20, 30));
+        QCOMPARE(GreyAt(kept, 2, 2), 200);
+        QCOMPARE(GreyAt(kept, 17, 2), 50);
+        QCOMPARE(Exiv2Tool({"-q", "-Pv", "-K", latitude, kept}), QString("52/1 31/1 1234/100"));
+        QCOMPARE(Exiv2Tool({"-q", "-Pv", "-K", "Exif.Image.Orientation", kept}), QString("1"));
+
+        ClickOn(keep);
+        QVERIFY(!keep->isChecked());
+        ClickId(d, kProcessAll);
+        QTRY_VERIFY_WITH_TIMEOUT(d.Control(kDone)->isVisible() && d.Model().Outcomes().size() == 1, 60000);
+        const QString stripped = out.path() + "/B000_phone.tif";
+        QCOMPARE(GreyAt(stripped, 2, 2), 200);
+        QCOMPARE(Exiv2Tool({"-q", "-Pv", "-K", latitude, stripped}), QString());
     }
 
     void failedFilesAfterARunWithADamagedFile() {
