@@ -125,7 +125,6 @@ void DescribeCopy(Carried& c, const CopyFacts& f) {
 void WriteCarried(const std::string& output, Carried& c) {
     Exiv2::Image::AutoPtr out = OpenPhoto(output);
     if (!out.get()) throw Exiv2::Error(Exiv2::kerUnsupportedImageType, output);
-    out->readMetadata();
     out->setExifData(c.exif);
     out->setIptcData(c.iptc);
     out->setXmpData(c.xmp);

@@ -4,6 +4,8 @@
 
 #include "text.h"
 
+#include <cstdlib>
+
 namespace {
 
 using tolvane::ThumbnailModel;
@@ -26,16 +28,24 @@ protected:
     static constexpr int kCellX = 300 - 70 - 43;
 };
 
+// A photo stored wide but tagged as turned a quarter is shown tall; its
+// thumbnail file keeps the stored rows.
 TEST_F(ThumbnailTest, WideImagesGetSize80AndTallOnesSizeByAspect) {
     WriteImage("wide.tif", 4000, 2000, 1, false);
     WriteImage("tall.tif", 2000, 4000, 1, false);
-    List({"wide.tif", "tall.tif"});
+    WriteImage("turned.tif", 4000, 2000, 1, false);
+    const std::string tag = "/usr/bin/exiv2 -M'set Exif.Image.Orientation 6' '" + Image("turned.tif") + "'";
+    ASSERT_EQ(std::system(tag.c_str()), 0);
+    List({"wide.tif", "tall.tif", "turned.tif"});
     thumbnails.SetClientRect(CRect{0, 0, 300, 640});
     dialog.Click(tolvane::kPreviewThumbnails);
     struct Case {
         const char* name;
         int width, height, thumbWidth, thumbHeight;
-    } const cases[] = {{"wide", 4000, 2000, 80, 40}, {"tall", 2000, 4000, 40, 80}};
+        bool turned;
+    } const cases[] = {{"wide", 4000, 2000, 80, 40, false},
+                       {"tall", 2000, 4000, 40, 80, false},
+                       {"turned", 2000, 4000, 80, 40, true}};
     for (const Case& c : cases) {
         ImgClass tn0;
         testing_support::SetName(tn0, Working(std::string(c.name) + ".tn0"));
@@ -46,8 +56,8 @@ TEST_F(ThumbnailTest, WideImagesGetSize80AndTallOnesSizeByAspect) {
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(e->width, c.width);
         EXPECT_EQ(e->height, c.height);
-        EXPECT_EQ(e->bitmap.width, c.thumbWidth);
-        EXPECT_EQ(e->bitmap.height, c.thumbHeight);
+        EXPECT_EQ(e->bitmap.width, c.turned ? c.thumbHeight : c.thumbWidth) << c.name;
+        EXPECT_EQ(e->bitmap.height, c.turned ? c.thumbWidth : c.thumbHeight) << c.name;
     }
 }
 
