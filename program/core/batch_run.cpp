@@ -345,6 +345,8 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
         outcome.reason = LibraryReason(fallback);
         return false;
     }
+    // Exiv2 rewrites a TIFF through memory: the written pixels go first.
+    output.FreeData();
     if (plan.format != 'B' && Checked(kKeepMetadata))
         outcome.note = CarryMetadata(plan.source, plan.output,
                                      {outcome.width, outcome.height, o.ResUnit, o.Resolution});
