@@ -91,8 +91,9 @@ void ReadCarried(const std::string& source, Carried& c) {
     }
 }
 
+// Thousandths keep a resolution such as 11.811 lines per mm.
 Exiv2::URational Rational(double v) {
-    if (v == std::floor(v) && v < 4e9) return {uint32_t(v), 1};
+    if (v == std::floor(v) || v >= 4e6) return {uint32_t(std::min(std::round(v), 4e9)), 1};
     return {uint32_t(std::lround(v * 1000)), 1000};
 }
 
