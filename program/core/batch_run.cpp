@@ -264,7 +264,7 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
     }
     plan.orientation = orientation_;
     int uprightWidth = header_.Width, uprightHeight = header_.Height;
-    if (SwapsSides(plan.orientation)) std::swap(uprightWidth, uprightHeight);
+    ToUprightSize(plan.orientation, uprightWidth, uprightHeight);
     SetControlText(kInWidth, Format("%d", uprightWidth));
     SetControlText(kInHeight, Format("%d", uprightHeight));
     list_.Select(i);
@@ -404,9 +404,10 @@ ImgClass* ScaleDialogModel::LoadIntoCache(const std::string& path, uint64_t expe
 // Reads img, evicting the largest cached image after each failure; false
 // when nothing is left to evict. The last-error text holds the last try's.
 bool ScaleDialogModel::ReadEvicting(ImgClass& img) {
+    const int orientation = ReadOrientation(img.ImgStruct.FileName);
     for (;;) {
         Post_Error("");
-        if (!ReadImageUpright(false, img, ReadOrientation(img.ImgStruct.FileName))) return true;
+        if (!ReadImageUpright(false, img, orientation)) return true;
         img.FreeData();
         if (!cache_.EvictLargest(&img)) return false;
     }

@@ -17,7 +17,7 @@ struct FileOutcome {
     std::string output;
     Status status = Status::Failed;
     std::string reason;  // the library's last-error text, or the program's words
-    std::string note;    // of a converted file: what became of its orientation and metadata
+    std::string note;    // of a converted file: what of its metadata could not be kept
     int width = 0;       // of the output written
     int height = 0;
     double milliseconds = 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace tolvane {
 
@@ -155,6 +156,10 @@ int ReadOrientation(const std::string& path) {
 }
 
 bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+void ToUprightSize(int orientation, int& width, int& height) {
+    if (SwapsSides(orientation)) std::swap(width, height);
+}
 
 UprightTurn TurnFor(int orientation) {
     switch (orientation) {

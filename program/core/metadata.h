@@ -16,6 +16,8 @@ int ReadOrientation(const std::string& path);
 
 // Orientations 5 to 8 are stored lying on their side.
 bool SwapsSides(int orientation);
+// A stored width and height made the upright picture's.
+void ToUprightSize(int orientation, int& width, int& height);
 
 // The library's rotation code that uprights an orientation, and whether a
 // mirror must follow it (5 and 7 are a quarter turn and a mirror).

@@ -11,7 +11,6 @@
 
 #include <cmath>
 #include <limits>
-#include <utility>
 
 namespace tolvane {
 
@@ -258,7 +257,7 @@ bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
     Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
     int w = 0, h = 0;
     if (Get_Image_Dimension(headerPath_.c_str(), &w, &h)) w = h = 1;
-    if (SwapsSides(orientation_)) std::swap(w, h);
+    ToUprightSize(orientation_, w, h);
     ShowInputResolution(w, h, xres, unit);
     SetControlText(kInWidth, Format("%d", w));
     SetControlText(kInHeight, Format("%d", h));

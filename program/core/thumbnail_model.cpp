@@ -146,7 +146,7 @@ int ThumbnailModel::MakeThumbnail(int position) {
     Get_Image_Dimension(header.c_str(), &entry->width, &entry->height);
     // The thumbnail file keeps the stored rows; the cell shows them upright.
     const int orientation = ReadOrientation(path);
-    if (SwapsSides(orientation)) std::swap(entry->width, entry->height);
+    ToUprightSize(orientation, entry->width, entry->height);
     const std::string file = ReplaceExtension(header, "tn0");
     if (!platform::FileExists(file)) {
         dialog_.SetWaitCursor(true);
