@@ -50,6 +50,16 @@ enum : int {
     ROTATE_MIRROR = 5,
 };
 
+// Filters of ResampleImage and Low_Memory_ResampleImage, with the reach a
+// of each: an output takes the source samples within a x f of its centre,
+// where f is the reduction (1 when enlarging).
+enum : int {
+    FILTER_LANCZOS3 = 0,     // sinc windowed by sinc, a = 3; the default
+    FILTER_MITCHELL = 1,     // Mitchell-Netravali cubic, B = C = 1/3, a = 2
+    FILTER_CATMULL_ROM = 2,  // Catmull-Rom cubic (B = 0, C = 1/2), a = 2
+    FILTER_BOX = 3,          // area average, a = 1/2
+};
+
 // Progress receiver: total lines of the pass and the line just handled.
 // A call with (0, 0) announces a new pass.
 typedef void (*ProgressFn)(int total, int done);
@@ -192,6 +202,29 @@ ORVIX_API int ScaleLineClr(bool bw, int reserved, int count, double factor, unsi
 // is made (LZW when lzw), so the destination is never held in memory.
 ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double xFactor,
                                      double yFactor);
+
+// Resizes src to exactly width x height with a separable antialiasing
+// filter (FILTER_*). Each axis of n samples made m is sampled at the pixel
+// centres (j + 0.5) n / m, and when shrinking the filter is widened by n / m
+// so that every source pixel counts (no decimation, no moire). A width or
+// height <= 0 takes the other side's aspect ratio. 8-bit images of 1 or 3
+// samples; a src without pixels is first read from its FileName. dst's
+// buffer is replaced; it gets R,G,B order and src's resolution and unit.
+// True on failure.
+ORVIX_API bool ResampleImage(ImgClass* src, ImgClass* dst, int width, int height, int filter);
+// The same resampling written row by row to the TIFF file out (LZW when
+// lzw): the same bytes as ResampleImage followed by WriteTIFF, while only
+// the rows the filter's vertical window needs are held besides the source.
+ORVIX_API bool Low_Memory_ResampleImage(bool lzw, ImgClass* src, char* out, int width, int height,
+                                        int filter);
+// Reads img's FileName as ReadImage does, for a picture to be resized to
+// width x height (<= 0: from the other side's aspect ratio; sides as
+// img's Rotation leaves them). A JPEG is decoded reduced by 2, 4 or 8
+// through its DCT scaling, the most that still leaves at least twice the
+// target on both sides, at a fraction of a whole decode; other formats are
+// read whole. The resolution is divided by the reduction, so the print size
+// holds. *reduction (unless null) receives it: 1 for a whole read.
+ORVIX_API bool ReadImageForSize(bool swap, ImgClass* img, int width, int height, int* reduction);
 
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);

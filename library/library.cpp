@@ -7,6 +7,7 @@
 #include "codecs/jpeg.h"
 #include "codecs/pnm.h"
 #include "codecs/tiff.h"
+#include "processing/resample.h"
 #include "processing/scale.h"
 #include "remote/tarn_ftp.h"
 #include "utility.h"
@@ -118,6 +119,12 @@ CScaleImage& Scaler() {
     Library& lib = Lib();
     if (!lib.scaler) lib.scaler = std::make_unique<CScaleImage>();
     return *lib.scaler;
+}
+
+CResample& Resampler() {
+    Library& lib = Lib();
+    if (!lib.resampler) lib.resampler = std::make_unique<CResample>();
+    return *lib.resampler;
 }
 
 }  // namespace orvix

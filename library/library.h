@@ -22,6 +22,7 @@ class PpmClass;
 class Tarn_FTP;
 class TIFFClass;
 class CScaleImage;
+class CResample;
 
 struct Library {
     // Larger than any real photograph or scan (a 32768 x 32768 image).
@@ -57,6 +58,8 @@ struct Library {
     ZoomState zoom;
     // The scaling engine with its weight tables; made on first use.
     std::unique_ptr<CScaleImage> scaler;
+    // The antialiasing resampler and its choice of kernels; made on first use.
+    std::unique_ptr<CResample> resampler;
 
     // Histogram counters behind R_Hist, G_Hist and B_Hist; made on first use.
     std::unique_ptr<std::array<std::array<uint32_t, 256>, 3>> histograms;
@@ -94,5 +97,8 @@ ImgClass& ImageCache();
 
 // The scaling engine (its weight tables are built when it is made).
 CScaleImage& Scaler();
+
+// The antialiasing resampler.
+CResample& Resampler();
 
 }  // namespace orvix

@@ -114,11 +114,14 @@ bool ScanIsEmpty(jpeg_decompress_struct* cinfo) {
 
 // The decoding steps after the decompressor exists. A libjpeg error leaves
 // through ErrorExit's longjmp; other failures return true with a message.
-bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
+bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img, int reduction) {
     ImgStruct& s = img->ImgStruct;
     jpeg_read_header(cinfo, TRUE);
     if (ScanIsEmpty(cinfo)) ERREXIT(cinfo, JERR_NO_IMAGE);
     cinfo->dither_mode = JDITHER_NONE;
+    // libjpeg's DCT scaling: each 8 x 8 block is decoded straight to 8 / reduction.
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = static_cast<unsigned>(reduction);
 
     const int samples = DeliveredSamples(*cinfo);
     if (samples == 0) {
@@ -136,17 +139,21 @@ bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
         cinfo->image_height > UINT32_MAX - 4u)
         return PostError("JPGClass::ReadJPEGtoMem() %s: invalid image size %u x %u", s.FileName,
                          cinfo->image_width, cinfo->image_height);
+    // The whole picture's size counts: libjpeg's own buffers follow it.
     if (ExceedsPixelLimit(cinfo->image_width, cinfo->image_height, "JPGClass::ReadJPEGtoMem()",
                           s.FileName))
         return true;
+    jpeg_calc_output_dimensions(cinfo);
 
-    s.Width = cinfo->image_width;
-    s.Height = cinfo->image_height;
+    s.Width = cinfo->output_width;
+    s.Height = cinfo->output_height;
     s.Samples = samples;
     s.ResUnit = cinfo->density_unit + 1;
-    s.Resolution = cinfo->X_density;
+    // A reduced picture keeps its print size; unit 0 gives only an aspect ratio.
+    s.Resolution = cinfo->density_unit != 0 ? double(cinfo->X_density) / reduction : cinfo->X_density;
     s.Bits = cinfo->data_precision;
-    s.LineSize = static_cast<uint32_t>(lineSize);
+    s.LineSize = static_cast<uint32_t>(
+        Utility::RoundUp4(uint64_t{cinfo->output_width} * uint64_t(samples)));
     if (AllocWithSpare(*img, 4))
         return PostError("JPGClass::ReadJPEGtoMem() %s: no memory for %u x %u pixels",
                          s.FileName, s.Width, s.Height);
@@ -181,7 +188,7 @@ bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img) {
 }
 
 // The jump target of a decode. Holds nothing but libjpeg's plain structs.
-bool DecodeFile(FILE* file, ImgClass* img) {
+bool DecodeFile(FILE* file, ImgClass* img, int reduction) {
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
     JpegErrors errors;
@@ -192,7 +199,7 @@ bool DecodeFile(FILE* file, ImgClass* img) {
     }
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, file);
-    const bool failed = DecodeSteps(&cinfo, img);
+    const bool failed = DecodeSteps(&cinfo, img, reduction);
     jpeg_destroy_decompress(&cinfo);
     return failed;
 }
@@ -293,12 +300,14 @@ bool ReadJpegHeader(const char* path, JpegHeaderInfo& info) {
     return failed;
 }
 
-bool JPGClass::ReadJPEGtoMem(ImgClass* img) {
+bool JPGClass::ReadJPEGtoMem(ImgClass* img, int reduction) {
     if (!img) return PostError("JPGClass::ReadJPEGtoMem: EXIT 1 Imag is NULL");
     ImgStruct& s = img->ImgStruct;
+    if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8)
+        return PostError("JPGClass::ReadJPEGtoMem() %s: no reduction by %d", s.FileName, reduction);
     FILE* f = std::fopen(s.FileName, "rb");
     if (!f) return PostError("JPGClass::ReadJPEGtoMem() %s Open Failed", s.FileName);
-    const bool failed = DecodeFile(f, img);
+    const bool failed = DecodeFile(f, img, reduction);
     std::fclose(f);
     if (failed) return true;
     s.Type = IMG_TYPE_JPEG;

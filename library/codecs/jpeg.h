@@ -17,7 +17,11 @@ public:
     // files are converted to R,G,B. libjpeg's errors and warnings go to the
     // last-error text; after a fatal error the pixels already made stay with
     // img.
-    bool ReadJPEGtoMem(ImgClass* img);
+    // With a reduction of 2, 4 or 8, libjpeg decodes each 8 x 8 block
+    // straight to 4, 2 or 1 pixels: a picture of ceil(width / reduction) x
+    // ceil(height / reduction) at a fraction of the work, with the
+    // resolution divided to match.
+    bool ReadJPEGtoMem(ImgClass* img, int reduction = 1);
 
     // Fills out with columns left..right-1 and rows top..bottom-1 of file,
     // decoding the file into the image cache unless the cache already holds

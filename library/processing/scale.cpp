@@ -22,6 +22,7 @@
 #include "image_ops.h"
 #include "codecs/tiff.h"
 #include "library.h"
+#include "processing/cpu.h"
 #include "progress.h"
 #include "utility.h"
 
@@ -454,16 +455,6 @@ ORVIX_AVX512 size_t HorizontalColourAvx512(const LinePlan& plan, size_t from, si
 }
 
 #pragma GCC diagnostic pop
-
-bool MachineHasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-}
-
-bool MachineHasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
 
 #endif  // ORVIX_SCALE_X86
 

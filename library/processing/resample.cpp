@@ -1,0 +1,495 @@
+// The antialiasing resampler: filters, weight plans, the portable passes,
+// the two row orders and the exports ResampleImage and
+// Low_Memory_ResampleImage. The vector passes are in resample_simd.cpp.
+#include "processing/resample.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "codecs/tiff.h"
+#include "image_ops.h"
+#include "library.h"
+#include "processing/resample_simd.h"
+#include "progress.h"
+#include "utility.h"
+
+namespace orvix {
+namespace {
+
+using AxisPlan = CResample::AxisPlan;
+using Kernels = CResample::Kernels;
+
+constexpr double kPi = 3.14159265358979323846;
+
+double Sinc(double x) {
+    if (x == 0.0) return 1.0;
+    const double px = kPi * x;
+    return std::sin(px) / px;
+}
+
+double Lanczos3(double x) { return std::fabs(x) < 3.0 ? Sinc(x) * Sinc(x / 3.0) : 0.0; }
+
+// The Mitchell-Netravali family of cubics with parameters b and c.
+double Cubic(double x, double b, double c) {
+    x = std::fabs(x);
+    if (x < 1.0)
+        return ((12 - 9 * b - 6 * c) * x * x * x + (-18 + 12 * b + 6 * c) * x * x + (6 - 2 * b)) / 6.0;
+    if (x < 2.0)
+        return ((-b - 6 * c) * x * x * x + (6 * b + 30 * c) * x * x + (-12 * b - 48 * c) * x +
+                (8 * b + 24 * c)) / 6.0;
+    return 0.0;
+}
+
+double Mitchell(double x) { return Cubic(x, 1.0 / 3.0, 1.0 / 3.0); }
+double CatmullRom(double x) { return Cubic(x, 0.0, 0.5); }
+// Every tap inside the window (-1/2, 1/2] counts fully.
+double Box(double x) { return x > -0.5 && x <= 0.5 ? 1.0 : 0.0; }
+
+const CResample::Filter kFilters[] = {
+    {"lanczos3", 3.0, Lanczos3},
+    {"mitchell", 2.0, Mitchell},
+    {"catrom", 2.0, CatmullRom},
+    {"box", 0.5, Box},
+};
+
+int16_t Saturate16(int32_t v) {
+    return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
+}
+
+unsigned char SaturateByte(int32_t v) { return static_cast<unsigned char>(std::clamp<int32_t>(v, 0, 255)); }
+
+int32_t Rounded(int32_t sum, int shift) { return (sum + (int32_t{1} << (shift - 1))) >> shift; }
+
+// The largest number of weight bits (at most `most`) for which no weight
+// leaves 16 bits and no sum of products with inputs up to `input` leaves 32.
+int WeightBits(double largest, double absoluteSum, double input, int most) {
+    int bits = most;
+    while (bits > 1) {
+        const double scale = std::ldexp(1.0, bits);
+        if (largest * scale + 1.0 <= 32767.0 && (absoluteSum * scale + 64.0) * input < 2147483647.0)
+            break;
+        --bits;
+    }
+    return bits;
+}
+
+// ---- Portable passes --------------------------------------------------------------
+
+template <typename In, typename Out>
+void VerticalPortable(const In* const* rows, const int16_t* w, int taps, int shift, size_t from,
+                      size_t count, Out* out) {
+    for (size_t i = from; i < count; ++i) {
+        int32_t sum = 0;
+        for (int t = 0; t < taps; ++t) sum += int32_t{w[t]} * int32_t{rows[t][i]};
+        const int32_t v = Rounded(sum, shift);
+        if constexpr (sizeof(Out) == 1)
+            out[i] = SaturateByte(v);
+        else
+            out[i] = Saturate16(v);
+    }
+}
+
+template <typename Out>
+void HorizontalPortable(const int16_t* in, const AxisPlan& plan, int samples, int shift, size_t from,
+                        size_t to, Out* out) {
+    const int taps = plan.taps;
+    for (size_t k = from; k < to; ++k) {
+        const int16_t* w = plan.weights.data() + k * size_t(taps);
+        const int16_t* p = in + size_t(plan.first[k]) * size_t(samples);
+        for (int c = 0; c < samples; ++c) {
+            int32_t sum = 0;
+            for (int t = 0; t < taps; ++t) sum += int32_t{w[t]} * int32_t{p[t * samples + c]};
+            const int32_t v = Rounded(sum, shift);
+            if constexpr (sizeof(Out) == 1)
+                out[k * size_t(samples) + size_t(c)] = SaturateByte(v);
+            else
+                out[k * size_t(samples) + size_t(c)] = Saturate16(v);
+        }
+    }
+}
+
+// ---- Sinks ----------------------------------------------------------------------------
+
+// Colour rows made from a B,G,R source go out in R,G,B order.
+void SwapRow(unsigned char* row, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, row += 3) std::swap(row[0], row[2]);
+}
+
+class ImageSink final : public CResample::RowSink {
+public:
+    ImageSink(ImgStruct& dst, bool swap) : dst_(dst), swap_(swap) {}
+    unsigned char* Row(uint32_t line) override { return dst_.ImgData + size_t{line} * dst_.LineSize; }
+    bool Written(uint32_t line) override {
+        if (swap_) SwapRow(Row(line), dst_.Width);
+        return false;
+    }
+
+private:
+    ImgStruct& dst_;
+    bool swap_;
+};
+
+class TiffSink final : public CResample::RowSink {
+public:
+    TiffSink(TIFFClass& tiff, uint32_t width, int samples, bool swap)
+        : tiff_(tiff), width_(width), swap_(swap), row_(size_t{width} * size_t(samples) + 16) {}
+    unsigned char* Row(uint32_t) override { return row_.data(); }
+    bool Written(uint32_t line) override {
+        if (swap_) SwapRow(row_.data(), width_);
+        return tiff_.WriteScanline(row_.data(), line);
+    }
+
+private:
+    TIFFClass& tiff_;
+    uint32_t width_;
+    bool swap_;
+    std::vector<unsigned char> row_;
+};
+
+// What both exports check of a source and a request before any work.
+struct Request {
+    const CResample::Filter* filter = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+bool CheckRequest(const char* who, ImgClass& src, int width, int height, int filter, Request& r) {
+    ImgStruct& s = src.ImgStruct;
+    if (!s.ImgData) {
+        // The source's own file, read as it is.
+        if (ReadImage(false, &src)) return true;
+        if (!s.ImgData) return PostError("%s %s: no pixels were read", who, s.FileName);
+    }
+    if (s.Width == 0 || s.Height == 0)
+        return PostError("%s the source is %u x %u pixels", who, s.Width, s.Height);
+    if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
+        return PostError("%s %d samples of %d bits: only 8-bit grey and RGB images are resampled", who,
+                         s.Samples, s.Bits);
+    if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples) ||
+        s.Width > uint32_t(std::numeric_limits<int>::max()) || s.Height > uint32_t(std::numeric_limits<int>::max()))
+        return PostError("%s line size %u does not hold %u pixels", who, s.LineSize, s.Width);
+    r.filter = CResample::FilterFor(filter);
+    if (!r.filter) return PostError("%s unknown filter %d", who, filter);
+    r.width = width;
+    r.height = height;
+    if (!CResample::OutputSize(s.Width, s.Height, r.width, r.height))
+        return PostError("%s %u x %u asked for %d x %d gives no image", who, s.Width, s.Height, width, height);
+    const uint64_t pixels = uint64_t(r.width) * uint64_t(r.height);
+    const uint64_t line = Utility::RoundUp4(uint64_t(r.width) * uint64_t(s.Samples));
+    if (pixels > Lib().maxPixels || line > UINT32_MAX - 1024)
+        return PostError("%s %d x %d pixels are more than the %llu the library makes", who, r.width, r.height,
+                         static_cast<unsigned long long>(Lib().maxPixels));
+    return false;
+}
+
+}  // namespace
+
+// ---- Filters and plans ------------------------------------------------------------------
+
+const CResample::Filter* CResample::FilterFor(int code) {
+    if (code < 0 || code >= int(std::size(kFilters))) return nullptr;
+    return &kFilters[code];
+}
+
+void CResample::PlanAxis(int inputs, int outputs, const Filter& filter, bool wideInput, int tapMultiple,
+                         AxisPlan& plan) {
+    plan.inputs = inputs;
+    plan.outputs = outputs;
+    const double scale = double(inputs) / double(outputs);
+    const double widen = std::max(scale, 1.0);
+    const double reach = filter.reach * widen;
+
+    // The windows and their exact weights, normalised to sum 1.
+    struct Window {
+        int lo, hi;
+    };
+    std::vector<Window> windows(static_cast<size_t>(outputs));
+    std::vector<double> exact;
+    std::vector<size_t> start(size_t(outputs) + 1);
+    int widest = 1;
+    double largest = 0.0, absoluteSum = 0.0;
+    for (int j = 0; j < outputs; ++j) {
+        const double c = (j + 0.5) * scale;
+        int lo = std::max(0, int(std::floor(c - reach + 0.5)));
+        int hi = std::min(inputs, int(std::floor(c + reach + 0.5)));
+        if (hi <= lo) {  // cannot happen for a centre inside the axis; kept safe
+            lo = std::clamp(int(c), 0, inputs - 1);
+            hi = lo + 1;
+        }
+        start[size_t(j)] = exact.size();
+        double sum = 0.0;
+        for (int i = lo; i < hi; ++i) {
+            const double w = filter.kernel((i + 0.5 - c) / widen);
+            exact.push_back(w);
+            sum += w;
+        }
+        if (!(std::fabs(sum) > 1e-12)) {
+            // No weight at all: the nearest sample.
+            const int nearest = std::clamp(int(c), lo, hi - 1);
+            for (int i = lo; i < hi; ++i) exact[start[size_t(j)] + size_t(i - lo)] = i == nearest ? 1.0 : 0.0;
+            sum = 1.0;
+        }
+        double absolute = 0.0;
+        for (size_t k = start[size_t(j)]; k < exact.size(); ++k) {
+            exact[k] /= sum;
+            largest = std::max(largest, std::fabs(exact[k]));
+            absolute += std::fabs(exact[k]);
+        }
+        absoluteSum = std::max(absoluteSum, absolute);
+        windows[size_t(j)] = {lo, hi};
+        widest = std::max(widest, hi - lo);
+    }
+    start[size_t(outputs)] = exact.size();
+
+    plan.taps = (widest + tapMultiple - 1) / tapMultiple * tapMultiple;
+    const double input = wideInput ? 32768.0 : 255.0;
+    plan.bits = WeightBits(largest, absoluteSum, input, wideInput ? 16 : 22);
+    const double unit = std::ldexp(1.0, plan.bits);
+    plan.first.assign(size_t(outputs), 0);
+    plan.weights.assign(size_t(outputs) * size_t(plan.taps), 0);
+    for (int j = 0; j < outputs; ++j) {
+        plan.first[size_t(j)] = windows[size_t(j)].lo;
+        // Each weight is the step of the rounded running sum, so the weights
+        // sum to exactly 2^bits and no weight is off by a whole unit.
+        int16_t* w = plan.weights.data() + size_t(j) * size_t(plan.taps);
+        double running = 0.0;
+        int64_t before = 0;
+        const size_t from = start[size_t(j)], to = start[size_t(j) + 1];
+        for (size_t k = from; k < to; ++k) {
+            running += exact[k];
+            const int64_t now = k + 1 == to ? int64_t(unit) : std::llround(running * unit);
+            w[k - from] = static_cast<int16_t>(now - before);
+            before = now;
+        }
+    }
+    plan.lanes = 0;
+    plan.laneWeights.clear();
+}
+
+bool CResample::OutputSize(uint32_t w, uint32_t h, int& width, int& height) {
+    if (w == 0 || h == 0) return false;
+    const double most = double(std::numeric_limits<int>::max());
+    if (width <= 0 && height <= 0) return false;
+    if (width <= 0) {
+        const double v = std::trunc(double(w) * double(height) / double(h) + 0.5);
+        if (!(v <= most)) return false;
+        width = std::max(1, int(v));
+    } else if (height <= 0) {
+        const double v = std::trunc(double(h) * double(width) / double(w) + 0.5);
+        if (!(v <= most)) return false;
+        height = std::max(1, int(v));
+    }
+    return true;
+}
+
+void CResample::PrepareLanes(AxisPlan& plan, int samples) const {
+    plan.lanes = 0;
+    plan.laneWeights.clear();
+    if (samples != 3) return;
+    const int lanes = simd::ColourLanes(kernels_);
+    if (lanes == 0) return;
+    const size_t groups = size_t(plan.outputs) / size_t(lanes);
+    const size_t pairs = size_t(plan.taps) / 2;
+    plan.lanes = lanes;
+    plan.laneWeights.assign(groups * pairs * size_t(lanes) * 8, 0);
+    for (size_t g = 0; g < groups; ++g)
+        for (size_t p = 0; p < pairs; ++p)
+            for (size_t l = 0; l < size_t(lanes); ++l) {
+                const int16_t* w = plan.weights.data() + (g * size_t(lanes) + l) * size_t(plan.taps) + 2 * p;
+                int16_t* lane = plan.laneWeights.data() + ((g * pairs + p) * size_t(lanes) + l) * 8;
+                for (int c = 0; c < 3; ++c) {
+                    lane[2 * c] = w[0];
+                    lane[2 * c + 1] = w[1];
+                }
+            }
+}
+
+// ---- Passes --------------------------------------------------------------------------------
+
+void CResample::VerticalBytes(const unsigned char* const* rows, const AxisPlan& plan, int j, size_t count,
+                              int16_t* out) const {
+    const int16_t* w = plan.weights.data() + size_t(j) * size_t(plan.taps);
+    const int shift = plan.bits - kFractionBits;
+    const size_t done = simd::VerticalBytes(kernels_, rows, w, plan.taps, shift, count, out);
+    VerticalPortable(rows, w, plan.taps, shift, done, count, out);
+}
+
+void CResample::VerticalWide(const int16_t* const* rows, const AxisPlan& plan, int j, size_t count,
+                             unsigned char* out) const {
+    const int16_t* w = plan.weights.data() + size_t(j) * size_t(plan.taps);
+    const int shift = plan.bits + kFractionBits;
+    const size_t done = simd::VerticalWide(kernels_, rows, w, plan.taps, shift, count, out);
+    VerticalPortable(rows, w, plan.taps, shift, done, count, out);
+}
+
+void CResample::HorizontalToBytes(const int16_t* in, const AxisPlan& plan, int samples,
+                                  unsigned char* out) const {
+    const int shift = plan.bits + kFractionBits;
+    const size_t done = simd::HorizontalToBytes(kernels_, in, plan, samples, shift, out);
+    HorizontalPortable(in, plan, samples, shift, done, size_t(plan.outputs), out);
+}
+
+void CResample::HorizontalToWide(const int16_t* in, const AxisPlan& plan, int samples, int16_t* out) const {
+    const int shift = plan.bits - kFractionBits;
+    const size_t done = simd::HorizontalToWide(kernels_, in, plan, samples, shift, out);
+    HorizontalPortable(in, plan, samples, shift, done, size_t(plan.outputs), out);
+}
+
+// ---- The two row orders ----------------------------------------------------------------------
+
+bool CResample::Run(const ImgStruct& s, int width, int height, const Filter& filter, RowSink& sink) const {
+    const int samples = s.Samples;
+    const bool horizontalFirst = HorizontalFirst(s.Height, uint32_t(height));
+    AxisPlan h, v;
+    PlanAxis(int(s.Width), width, filter, !horizontalFirst, samples == 1 ? 8 : 2, h);
+    PlanAxis(int(s.Height), height, filter, horizontalFirst, 2, v);
+    PrepareLanes(h, samples);
+    const size_t inValues = size_t{s.Width} * size_t(samples);
+    const size_t outValues = size_t(width) * size_t(samples);
+    const size_t taps = size_t(v.taps);
+    const int lastRow = int(s.Height) - 1;
+    // A line for the horizontal pass, zero beyond its inputs.
+    std::vector<int16_t> line((size_t{s.Width} + LinePadding(h)) * size_t(samples), 0);
+    Progress progress(WriteProgress(), height);
+    progress.Start();
+
+    if (!horizontalFirst) {
+        std::vector<const unsigned char*> rows(taps);
+        for (int j = 0; j < height; ++j) {
+            for (size_t t = 0; t < taps; ++t)
+                rows[t] = s.ImgData + size_t(std::min(v.first[size_t(j)] + int(t), lastRow)) * s.LineSize;
+            VerticalBytes(rows.data(), v, j, inValues, line.data());
+            HorizontalToBytes(line.data(), h, samples, sink.Row(uint32_t(j)));
+            if (sink.Written(uint32_t(j))) return true;
+            progress.Line(j);
+        }
+        return false;
+    }
+
+    // Source rows resampled horizontally, in a ring as deep as the window:
+    // row r lives in slot r mod taps while the windows need it.
+    std::vector<int16_t> ring(taps * outValues);
+    std::vector<const int16_t*> rows(taps);
+    int next = 0;
+    for (int j = 0; j < height; ++j) {
+        const int first = v.first[size_t(j)];
+        const int end = std::min(first + int(taps), lastRow + 1);
+        for (; next < end; ++next) {
+            const unsigned char* src = s.ImgData + size_t(next) * s.LineSize;
+            for (size_t i = simd::Widen(kernels_, src, inValues, line.data()); i < inValues; ++i) line[i] = src[i];
+            HorizontalToWide(line.data(), h, samples, ring.data() + size_t(next) % taps * outValues);
+        }
+        for (size_t t = 0; t < taps; ++t)
+            rows[t] = ring.data() + size_t(std::min(first + int(t), end - 1)) % taps * outValues;
+        VerticalWide(rows.data(), v, j, outValues, sink.Row(uint32_t(j)));
+        if (sink.Written(uint32_t(j))) return true;
+        progress.Line(j);
+    }
+    return false;
+}
+
+bool CResample::Resample(ImgClass* src, ImgClass* dst, int width, int height, int filter) const {
+    const char* who = "ResampleImage(..)";
+    if (!src || !dst) return PostError("%s Image is NULL", who);
+    if (src == dst) return PostError("%s source and destination are the same image", who);
+    Request r;
+    if (CheckRequest(who, *src, width, height, filter, r)) return true;
+    const ImgStruct& s = src->ImgStruct;
+    ImgStruct& d = dst->ImgStruct;
+    dst->FreeData();
+    d.Width = uint32_t(r.width);
+    d.Height = uint32_t(r.height);
+    d.Samples = s.Samples;
+    d.Bits = 8;
+    d.Resolution = s.Resolution;
+    d.ResUnit = s.ResUnit;
+    d.BgrOrder = 0;
+    d.XOrigin = d.YOrigin = 0;
+    d.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
+    if (dst->AllocData() || !d.ImgData) {
+        dst->FreeData();
+        return PostError("%s memory allocation failed for %d x %d", who, r.width, r.height);
+    }
+    ImageSink sink(d, s.Samples == 3 && s.BgrOrder);
+    Run(s, r.width, r.height, *r.filter, sink);
+    return false;
+}
+
+bool CResample::LowMemoryResample(bool lzw, ImgClass* src, const char* out, int width, int height,
+                                  int filter) const {
+    const char* who = "Low_Memory_ResampleImage(..)";
+    if (!src) return PostError("%s Image is NULL", who);
+    if (!out || !*out) return PostError("%s no output file named", who);
+    Request r;
+    if (CheckRequest(who, *src, width, height, filter, r)) return true;
+    const ImgStruct& s = src->ImgStruct;
+    // The record that describes the output file to the TIFF writer.
+    ImgClass file;
+    ImgStruct& f = file.ImgStruct;
+    if (!CopyName(f.FileName, out)) return PostError("%s output name too long", who);
+    f.Width = uint32_t(r.width);
+    f.Height = uint32_t(r.height);
+    f.Samples = s.Samples;
+    f.Bits = 8;
+    f.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
+    f.Resolution = s.Resolution;
+    f.ResUnit = s.ResUnit;
+    f.Planar = 0;
+    // A handle of its own, whatever a progress receiver does with the
+    // library's TIFF codec.
+    TIFFClass tiff;
+    if (!tiff.Open_Write_Tiff(lzw, &file)) return PostError("%s the TIFF file %s cannot be made", who, out);
+    bool failed;
+    try {
+        TiffSink sink(tiff, f.Width, s.Samples, s.Samples == 3 && s.BgrOrder);
+        failed = Run(s, r.width, r.height, *r.filter, sink);
+    } catch (const std::bad_alloc&) {
+        failed = PostError("%s memory allocation failed", who);
+    }
+    if (tiff.CloseTiff()) failed = true;
+    if (failed) {
+        // A file with fewer rows than it declares is no image.
+        unlink(out);
+        PostError("%s writing %s failed", who, out);
+    }
+    return failed;
+}
+
+CResample::Kernels CResample::UseKernels(Kernels wanted) {
+    kernels_ = simd::Supported(wanted);
+    return kernels_;
+}
+
+}  // namespace orvix
+
+using namespace orvix;
+
+extern "C" {
+
+ORVIX_API bool ResampleImage(ImgClass* src, ImgClass* dst, int width, int height, int filter) {
+    ClearError();
+    try {
+        return Resampler().Resample(src, dst, width, height, filter);
+    } catch (const std::bad_alloc&) {
+        if (dst) dst->FreeData();
+        return PostError("ResampleImage(..) memory allocation failed");
+    }
+}
+
+ORVIX_API bool Low_Memory_ResampleImage(bool lzw, ImgClass* src, char* out, int width, int height,
+                                        int filter) {
+    ClearError();
+    try {
+        return Resampler().LowMemoryResample(lzw, src, out, width, height, filter);
+    } catch (const std::bad_alloc&) {
+        return PostError("Low_Memory_ResampleImage(..) memory allocation failed");
+    }
+}
+
+}  // extern "C"
