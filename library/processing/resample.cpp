@@ -48,15 +48,27 @@ double Cubic(double x, double b, double c) {
 
 double Mitchell(double x) { return Cubic(x, 1.0 / 3.0, 1.0 / 3.0); }
 double CatmullRom(double x) { return Cubic(x, 0.0, 0.5); }
-// Every tap inside the window (-1/2, 1/2] counts fully.
-double Box(double x) { return x > -0.5 && x <= 0.5 ? 1.0 : 0.0; }
+double Box(double) { return 1.0; }
 
 const CResample::Filter kFilters[] = {
-    {"lanczos3", 3.0, Lanczos3},
-    {"mitchell", 2.0, Mitchell},
-    {"catrom", 2.0, CatmullRom},
-    {"box", 0.5, Box},
+    {"lanczos3", 3.0, Lanczos3, false},
+    {"mitchell", 2.0, Mitchell, false},
+    {"catrom", 2.0, CatmullRom, false},
+    {"box", 0.5, Box, true},
 };
+
+// The box's window in integers: when shrinking, the inputs whose centres
+// lie in (j n / m, (j + 1) n / m]; when enlarging, the input under the
+// output's centre.
+void FlatWindow(int64_t n, int64_t m, int64_t j, int& lo, int& hi) {
+    if (n >= m) {
+        lo = int((2 * j * n + m) / (2 * m));
+        hi = int((2 * (j + 1) * n + m) / (2 * m));
+    } else {
+        lo = int(((2 * j + 1) * n) / (2 * m));
+        hi = lo + 1;
+    }
+}
 
 int16_t Saturate16(int32_t v) {
     return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
@@ -218,6 +230,7 @@ void CResample::PlanAxis(int inputs, int outputs, const Filter& filter, bool wid
         const double c = (j + 0.5) * scale;
         int lo = std::max(0, int(std::floor(c - reach + 0.5)));
         int hi = std::min(inputs, int(std::floor(c + reach + 0.5)));
+        if (filter.flat) FlatWindow(inputs, outputs, j, lo, hi);
         if (hi <= lo) {  // cannot happen for a centre inside the axis; kept safe
             lo = std::clamp(int(c), 0, inputs - 1);
             hi = lo + 1;

@@ -38,6 +38,9 @@ public:
         const char* name;
         double reach;             // a: the kernel is 0 outside (-a, a)
         double (*kernel)(double);
+        // Every tap of the window weighs 1 (the box): its window is then
+        // decided in exact arithmetic, as a tap on its edge counts fully.
+        bool flat;
     };
     // The filter of a FILTER_* code; null for any other code.
     static const Filter* FilterFor(int code);
