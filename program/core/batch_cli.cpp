@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "naming.h"
 #include "platform.h"
+#include "resizing.h"
 #include "scale_dialog.h"
 #include "selection.h"
 #include "text.h"
@@ -50,6 +51,12 @@ const char kBatchUsage[] =
     "  --low-memory        TIFF scaled row by row into the file\n"
     "  --strip             keep no metadata (by default JPEG and TIFF outputs carry\n"
     "                      the photo's EXIF, IPTC, XMP and colour profile)\n"
+    "Resizing (smooth by default: every file resampled from its own pixels at its\n"
+    "own size with an antialiasing filter, a JPEG decoded reduced where that\n"
+    "leaves at least twice the size):\n"
+    "  --filter F          lanczos3 (default), mitchell, catrom or box\n"
+    "  --exact             the original engine instead: cubic interpolation for TIFF,\n"
+    "                      JPEG and BMP point-sampled to the first file's width\n"
     "Run:\n"
     "  -j N                N worker processes (default 1)\n"
     "  --shard K/N         convert only the files at places i with i mod N = K\n"
@@ -84,6 +91,8 @@ struct Options {
     bool lzw = false;
     bool lowMemory = false;
     bool strip = false;
+    bool exact = false;
+    std::string filter;
     int jobs = 1;
     int shard = 0, shards = 1;
     std::string report;
@@ -156,6 +165,12 @@ Options Parse(const std::vector<std::string>& args) {
             o.lowMemory = true;
         } else if (a == "--strip") {
             o.strip = true;
+        } else if (a == "--exact") {
+            o.exact = true;
+        } else if (a == "--filter") {
+            o.filter = value();
+            if (FilterByName(o.filter) < 0)
+                throw UsageError("--filter takes lanczos3, mitchell, catrom or box, not '" + o.filter + "'");
         } else if (a == "-j" || a == "--jobs") {
             o.jobs = int(WholeNumber(a, value(), 1, 64));
         } else if (a == "--shard") {
@@ -180,6 +195,7 @@ Options Parse(const std::vector<std::string>& args) {
             o.inputs.push_back(a);
         }
     }
+    if (o.exact && !o.filter.empty()) throw UsageError("--filter does not go with --exact");
     if (!o.help && !o.version && o.inputs.empty()) throw UsageError("name the files or a folder");
     return o;
 }
@@ -280,17 +296,20 @@ void ApplyOptions(ScaleDialogModel& m, const Options& o) {
         m.Click(kLimitMemory);
     }
     if (o.strip && m.Get(kKeepMetadata).checked) m.Click(kKeepMetadata);
+    if (o.exact && m.Get(kSmoothResizing).checked) m.Click(kSmoothResizing);
+    if (!o.filter.empty()) m.SetFilter(FilterByName(o.filter));
 }
 
 std::string SizeText(const ScaleDialogModel& m) {
     if (!m.Get(kScaleMode).checked) {
         std::string text = OneLine(m.Get(kScale).text) + " %";
-        // Subsampled outputs all take the width the dialog shows.
-        if (m.Get(kFormat).text != "TIFF")
+        // Exact subsampled outputs all take the width the dialog shows.
+        if (m.Get(kFormat).text != "TIFF" && !m.Get(kSmoothResizing).checked)
             text += " (" + m.Get(kFormat).text + " outputs: all " + m.Get(kOutWidth).text + " pixels wide)";
         return text;
     }
     if (m.Get(kFit).checked) return "fit into " + m.Get(kFitSize).text + " pixels square";
+    if (m.Get(kSmoothResizing).checked) return m.Get(kOutWidth).text + " pixels wide, heights in proportion";
     return m.Get(kOutWidth).text + " pixels wide";
 }
 
@@ -313,6 +332,10 @@ void PrintSettings(ScaleDialogModel& m, const Options& o) {
     const char* unit = Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi";
     std::printf("Resolution: %s\n", TextToDouble(res) > 0 ? (res + " " + unit).c_str() : "none");
     std::printf("Format: %s\n", FormatText(m).c_str());
+    if (m.Get(kSmoothResizing).checked)
+        std::printf("Resizing: smooth, %s filter\n", FilterName(m.Filter()));
+    else
+        std::printf("Resizing: exact (cubic interpolation for TIFF, point sampling for JPEG and BMP)\n");
     FilePlan plan;
     std::string reason;
     // The first file as the run will name and size it.

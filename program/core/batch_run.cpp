@@ -4,6 +4,7 @@
 
 #include "metadata.h"
 #include "naming.h"
+#include "resizing.h"
 #include "platform.h"
 #include "text.h"
 
@@ -207,13 +208,16 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
         outcome.reason = "the output path is longer than a path holds";
         return;
     }
-    const bool dpi = Contains(Text(kOutResLabel), "dpi");
-    const double res = TextToDouble(Text(kOutRes));
-    // Unit 3 is per centimetre: ten times lines per mm. No resolution is
-    // written as none rather than as 0 dots per inch.
-    o.ResUnit = !(res > 0) ? 1 : dpi ? 2 : 3;
-    o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
+    SetOutputResolution(o);
     o.Planar = 0;
+    if (plan.smooth && plan.outWidth <= 0) {
+        outcome.reason = "the output would have no pixels";
+        return;
+    }
+    if (plan.reduceOnLoad) {
+        ConvertReduced(plan, output, outcome);
+        return;
+    }
     const uint64_t expected =
         uint64_t(std::max(header_.Width, 0)) * uint64_t(std::max(header_.Height, 0)) * uint64_t(std::max<int>(header_.Samples, 1));
     ImgClass* source = LoadIntoCache(plan.source, expected);
@@ -223,14 +227,43 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
     }
     source->ImgStruct.ResUnit = o.ResUnit;
     source->ImgStruct.Resolution = o.Resolution;
+    // Smooth resizing reads a source that "Limit  Memory Usage" left unread.
     const bool lowMemoryTiff = plan.format == 'T' && Checked(kLimitMemory);
-    if (!source->ImgStruct.ImgData && !lowMemoryTiff) {
+    if (!source->ImgStruct.ImgData && !lowMemoryTiff && !plan.smooth) {
         outcome.reason = Checked(kLimitMemory)
             ? "not read: \"Limit  Memory Usage\" is checked and the output is not TIFF"
             : LibraryReason("the image could not be read");
         return;
     }
-    if (WriteOutput(plan, *source, output, outcome)) outcome.status = FileOutcome::Status::Converted;
+    const bool written = plan.smooth ? WriteSmooth(plan, *source, output, outcome)
+                                     : WriteOutput(plan, *source, output, outcome);
+    if (written) outcome.status = FileOutcome::Status::Converted;
+}
+
+// The dialog's output resolution. Unit 3 is per centimetre: ten times lines
+// per mm. No resolution is written as none rather than as 0 dots per inch.
+void ScaleDialogModel::SetOutputResolution(ImgStruct& o) const {
+    const bool dpi = Contains(Text(kOutResLabel), "dpi");
+    const double res = TextToDouble(Text(kOutRes));
+    o.ResUnit = !(res > 0) ? 1 : dpi ? 2 : 3;
+    o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
+}
+
+// A JPEG decoded reduced for its output, and so never cached as the whole
+// picture.
+void ScaleDialogModel::ConvertReduced(const FilePlan& plan, ImgClass& output, FileOutcome& outcome) {
+    ImgClass reduced;
+    if (!CopyName(reduced.ImgStruct.FileName, plan.source)) {
+        outcome.reason = "the source path is longer than a path holds";
+        return;
+    }
+    if (!ReadEvicting(reduced, plan.outWidth, plan.outHeight)) {
+        outcome.reason = LibraryReason("the image could not be read");
+        return;
+    }
+    reduced.ImgStruct.ResUnit = output.ImgStruct.ResUnit;
+    reduced.ImgStruct.Resolution = output.ImgStruct.Resolution;
+    if (WriteSmooth(plan, reduced, output, outcome)) outcome.status = FileOutcome::Status::Converted;
 }
 
 // Steps of a file up to reading its pixels: the source path (a raw camera
@@ -282,7 +315,32 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
     plan.factor = PixelMode() ? double(plan.width) / TextToInt(Text(kInWidth))
                               : TextToDouble(Text(kScale)) * 0.01;
     plan.format = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
-    const uint32_t w = uint32_t(std::max(uprightWidth, 0)), h = uint32_t(std::max(uprightHeight, 0));
+    PlanSize(plan, uprightWidth, uprightHeight);
+    return true;
+}
+
+// The output's size, and whether the source goes out as it is.
+void ScaleDialogModel::PlanSize(FilePlan& plan, int width, int height) {
+    const uint32_t w = uint32_t(std::max(width, 0)), h = uint32_t(std::max(height, 0));
+    plan.smooth = Checked(kSmoothResizing);
+    plan.filter = filter_;
+    if (plan.smooth) {
+        SizeRequest request;
+        if (!PixelMode()) {
+            request.percent = TextToDouble(Text(kScale));
+        } else if (Checked(kFit)) {
+            request.mode = SizeRequest::Mode::Fit;
+            request.fit = TextToInt(Text(kFitSize));
+        } else {
+            request.mode = SizeRequest::Mode::Width;
+            request.width = plan.width;
+        }
+        SmoothSize(request, width, height, plan.outWidth, plan.outHeight);
+        plan.unscaled = plan.outWidth == width && plan.outHeight == height;
+        plan.reduceOnLoad = !plan.unscaled && header_.Type == IMG_TYPE_JPEG;
+        return;
+    }
+    plan.unscaled = plan.factor == 1.0;
     if (plan.factor == 1.0 && !(plan.format == 'T' && Checked(kLimitMemory))) {
         plan.outWidth = int(w);
         plan.outHeight = int(h);
@@ -293,7 +351,6 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
         plan.outWidth = plan.width;
         plan.outHeight = int(std::trunc(h / (double(w) / plan.width)));
     }
-    return true;
 }
 
 // Step 10 of a file: scale or subsample, and write in the chosen format.
@@ -347,10 +404,63 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
     }
     // Exiv2 rewrites a TIFF through memory: the written pixels go first.
     output.FreeData();
-    if (plan.format != 'B' && Checked(kKeepMetadata))
-        outcome.note = CarryMetadata(plan.source, plan.output,
-                                     {outcome.width, outcome.height, o.ResUnit, o.Resolution});
+    KeepMetadata(plan, o, outcome);
     return true;
+}
+
+// Smooth resizing: each output resampled from its own source at its own
+// size, whatever the format.
+bool ScaleDialogModel::WriteSmooth(const FilePlan& plan, ImgClass& source, ImgClass& output,
+                                   FileOutcome& outcome) {
+    const bool hadPixels = source.ImgStruct.ImgData != nullptr;
+    bool failed = false;
+    const char* fallback = "the image could not be read upright";
+    // A source not read yet (with "Limit  Memory Usage") is read upright
+    // here; the resampler would read it as stored.
+    if (!hadPixels && (plan.orientation != 1 || plan.unscaled))
+        failed = ReadImageUpright(false, source, plan.orientation);
+    if (!failed) failed = ResampleAndWrite(plan, source, output, fallback);
+    // Keeping a source read here in the cache would undo what the user limited.
+    if (!hadPixels) source.FreeData();
+    outcome.width = plan.outWidth;
+    outcome.height = plan.outHeight;
+    if (failed) {
+        outcome.reason = LibraryReason(fallback);
+        return false;
+    }
+    // Exiv2 rewrites a TIFF through memory: the written pixels go first.
+    output.FreeData();
+    KeepMetadata(plan, output.ImgStruct, outcome);
+    return true;
+}
+
+bool ScaleDialogModel::ResampleAndWrite(const FilePlan& plan, ImgClass& source, ImgClass& output,
+                                        const char*& fallback) {
+    fallback = "the output could not be written";
+    if (plan.unscaled) return WriteSourceAs(plan, source);
+    if (plan.format == 'T' && Checked(kLimitMemory)) {
+        std::string out = plan.output;
+        return Low_Memory_ResampleImage(Checked(kLzw), &source, out.data(), plan.outWidth, plan.outHeight,
+                                        plan.filter);
+    }
+    fallback = "the image could not be resampled";
+    if (ResampleImage(&source, &output, plan.outWidth, plan.outHeight, plan.filter)) return true;
+    fallback = "the output could not be written";
+    return WriteAsFormat(plan, output);
+}
+
+// The resampled output in the chosen format.
+bool ScaleDialogModel::WriteAsFormat(const FilePlan& plan, ImgClass& image) {
+    if (plan.format == 'B') return Write_BMP(&image);
+    if (plan.format == 'J') return WriteJPEG(JpegQuality(), &image);
+    return WriteTIFF(Checked(kLzw), false, &image);
+}
+
+// The photo's metadata carried into the written JPEG or TIFF file.
+void ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome) {
+    if (plan.format == 'B' || !Checked(kKeepMetadata)) return;
+    outcome.note = CarryMetadata(plan.source, plan.output,
+                                 {outcome.width, outcome.height, written.ResUnit, written.Resolution});
 }
 
 int ScaleDialogModel::JpegQuality() {
@@ -403,11 +513,11 @@ ImgClass* ScaleDialogModel::LoadIntoCache(const std::string& path, uint64_t expe
 
 // Reads img, evicting the largest cached image after each failure; false
 // when nothing is left to evict. The last-error text holds the last try's.
-bool ScaleDialogModel::ReadEvicting(ImgClass& img) {
+bool ScaleDialogModel::ReadEvicting(ImgClass& img, int width, int height) {
     const int orientation = ReadOrientation(img.ImgStruct.FileName);
     for (;;) {
         Post_Error("");
-        if (!ReadImageUpright(false, img, orientation)) return true;
+        if (!ReadImageUpright(false, img, orientation, width, height)) return true;
         img.FreeData();
         if (!cache_.EvictLargest(&img)) return false;
     }

@@ -22,6 +22,7 @@ std::map<int, Control> InitialControls() {
         {kQuality, "75"},
         {kLimitMemory, "Limit  Memory Usage"},
         {kKeepMetadata, "Keep Metadata"},
+        {kSmoothResizing, "Smooth Resizing"},
         {kDone, "DONE"},
         {kSelectDestination, "Select Destination Path"},
         {kScaleMode, "Scale Image  % :"},
@@ -43,6 +44,7 @@ std::map<int, Control> InitialControls() {
     for (int id : {kWorkPath, kDone, kOk, kQuality, kQualityLabel, kRemoveFromList})
         c[id].visible = false;
     c[kKeepMetadata].checked = true;
+    c[kSmoothResizing].checked = true;
     return c;
 }
 

@@ -53,6 +53,7 @@ enum ControlId : int {
     kRemoveAll = 1066,
     kScaleMode = 1078,
     kKeepMetadata = 1080,
+    kSmoothResizing = 1081,
 };
 
 struct Control {

@@ -111,7 +111,7 @@ void ScaleDialogModel::Click(int id) {
     Control& c = controls_.at(id);
     switch (id) {
     case kLzw: case kLimitMemory: case kRemoveAll: case kPreviewImage: case kPreviewThumbnails:
-    case kScaleMode: case kFit: case kKeepMetadata:
+    case kScaleMode: case kFit: case kKeepMetadata: case kSmoothResizing:
         SetChecked(id, !c.checked);
         break;
     default:

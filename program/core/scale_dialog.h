@@ -25,11 +25,15 @@ struct FilePlan {
     std::string source;
     std::string output;
     char format = 'T';    // first letter of the format text: 'T', 'J' or 'B'
-    double factor = 1.0;  // TIFF outputs are scaled by it
-    int width = 0;        // JPEG and BMP outputs are subsampled to it
+    double factor = 1.0;  // exact: TIFF outputs are scaled by it
+    int width = 0;        // exact: JPEG and BMP outputs are subsampled to it
     int outWidth = 0;     // the output's size
     int outHeight = 0;
     int orientation = 1;  // the source's EXIF orientation
+    bool smooth = false;  // resampled from its own pixels at its own size
+    int filter = FILTER_LANCZOS3;
+    bool unscaled = false;      // the source is written as it is
+    bool reduceOnLoad = false;  // a JPEG decoded reduced for its output size
 };
 
 class ScaleDialogModel {
@@ -53,6 +57,9 @@ public:
     // The destination folder, with its separator, or "".
     std::string Destination() const;
     void SetDestination(const std::string& folder) { destination_ = folder; }
+    // The filter of smooth resizing (FILTER_*); Lanczos3 at start.
+    int Filter() const { return filter_; }
+    void SetFilter(int filter) { filter_ = filter; }
     const std::string& ProcessorPath() const { return processorPath_; }
     bool Closed() const { return closed_; }
     int TimerMode() const { return timerMode_; }
@@ -159,11 +166,21 @@ private:
     FileOutcome ProcessFile(int i);
     bool PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, bool runProcessor);
     void ConvertFile(const FilePlan& plan, FileOutcome& outcome);
+    void SetOutputResolution(ImgStruct& o) const;
+    void ConvertReduced(const FilePlan& plan, ImgClass& output, FileOutcome& outcome);
+    void PlanSize(FilePlan& plan, int width, int height);
     bool WriteOutput(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);
+    bool WriteSmooth(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);
+    bool ResampleAndWrite(const FilePlan& plan, ImgClass& source, ImgClass& output, const char*& fallback);
+    bool WriteAsFormat(const FilePlan& plan, ImgClass& image);
+    void KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome);
     bool WriteSourceAs(const FilePlan& plan, ImgClass& source);
     int JpegQuality();
     ImgClass* LoadIntoCache(const std::string& path, uint64_t expectedBytes);
-    bool ReadEvicting(ImgClass& img);
+    // Reads img upright, for an output of width x height when both are > 0
+    // (a JPEG is then decoded reduced), evicting the largest cached image
+    // after each failure; false when nothing is left to evict.
+    bool ReadEvicting(ImgClass& img, int width = 0, int height = 0);
     void RequestSelectionLoad(const std::string& path);
     void Cancel();
 
@@ -179,6 +196,7 @@ private:
     double inDpi_ = 0, inLpmm_ = 0, outDpi_ = 0, outLpmm_ = 0;
     double aspect_ = 0;
     int orientation_ = 1;  // the EXIF orientation of the header's image
+    int filter_ = FILTER_LANCZOS3;
     int formatIndex_ = 0;
     bool waitCursor_ = false;
     int progressRange_ = 100;

@@ -20,8 +20,11 @@ check() {  # check DESCRIPTION EXPECTED_STATUS COMMAND...
 size_of() { "$orvix" info "$1" | sed -n 's/^size: *\([0-9]* x [0-9]*\) pixels$/\1/p'; }
 last_err_line() { tail -n 1 "$work/err"; }
 # Runs from an empty folder, so no processor file of the caller's is read.
+# The checks below the smooth section hold the original engine to its
+# results; smooth runs are the default.
 mkdir "$work/cwd"
-batch() { (cd "$work/cwd" && "$tolvane" --batch --quiet "$@"); }
+smooth() { (cd "$work/cwd" && "$tolvane" --batch --quiet "$@"); }
+batch() { smooth --exact "$@"; }
 
 # Images of a few shapes and all three listed types (PIL: python3-pil).
 images() {  # images FOLDER COUNT
@@ -49,6 +52,26 @@ check "files from two folders" 2 batch --dest "$work/none" "$work/src/p00.jpg" "
 check "--lzw with JPEG" 2 batch --dest "$work/none" --format jpeg --lzw "$work/src"
 grep -q "Try 'Tolvane --batch --help'" "$work/err" || fail "usage hint missing"
 [ -z "$(ls -A "$work/none")" ] || fail "a usage error wrote files: $(ls "$work/none")"
+
+# ---- Smooth resizing, the default ---------------------------------------------------------
+check "--filter and --exact" 2 smooth --exact --filter box --dest "$work/none" "$work/src"
+check "unknown filter" 2 smooth --filter nearest --dest "$work/none" "$work/src"
+mkdir "$work/sm1" "$work/sm2" "$work/smj"
+check "smooth run" 0 smooth --percent 50 --format jpeg --dest "$work/sm1" "$work/src"
+grep -q "^Resizing: smooth, lanczos3 filter$" "$work/out" || fail "smooth settings line: $(grep Resizing "$work/out")"
+# Every JPEG at its own half size (the exact engine gives them all 32 pixels).
+for f in A000_p00:32x24 A001_p01:15x25 A002_p02:21x12 A003_p03:40x40; do
+  name=${f%%:*} want=${f##*:}
+  [ "$(size_of "$work/sm1/$name.jpg" | tr -d ' ')" = "$want" ] || fail "smooth $name: $(size_of "$work/sm1/$name.jpg")"
+done
+check "smooth box filter" 0 smooth --filter box --percent 50 --dest "$work/sm2" "$work/src"
+grep -q "^Resizing: smooth, box filter$" "$work/out" || fail "box settings line"
+check "smooth, two workers" 0 smooth -j 2 --percent 50 --format jpeg --dest "$work/smj" "$work/src"
+for f in "$work/sm1"/*; do
+  cmp -s "$f" "$work/smj/$(basename "$f")" || fail "smooth smj/$(basename "$f") differs from the single run's"
+done
+check "exact settings line" 0 batch --dry-run --percent 50 --format jpeg --dest "$work/none" "$work/src"
+grep -q "^Resizing: exact" "$work/out" || fail "exact settings line: $(grep Resizing "$work/out")"
 
 # ---- The report, statuses and exit status 1 --------------------------------------------
 # a good, b damaged (a bitmap header and nothing more), c good, d raw with a

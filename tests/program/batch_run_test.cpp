@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +50,32 @@ Size ImageSize(const std::string& path) {
     testing_support::SetName(img, path);
     if (ReadImage(false, &img)) return {};
     return {img.ImgStruct.Width, img.ImgStruct.Height};
+}
+
+// The pixel rows of an image file, without padding; empty when unreadable.
+std::vector<uint8_t> Pixels(const std::string& path) {
+    ImgClass img;
+    testing_support::SetName(img, path);
+    if (ReadImage(false, &img)) return {};
+    const ImgStruct& s = img.ImgStruct;
+    std::vector<uint8_t> rows;
+    for (uint32_t y = 0; y < s.Height; ++y) {
+        const uint8_t* row = s.ImgData + size_t{y} * s.LineSize;
+        rows.insert(rows.end(), row, row + size_t{s.Width} * size_t(s.Samples));
+    }
+    return rows;
+}
+
+// What the library makes of a source file at a size with Lanczos3, read
+// as the smooth run reads it (a JPEG reduced for the size).
+std::vector<uint8_t> Resampled(const std::string& source, int width, int height, const std::string& scratch) {
+    ImgClass src, dst;
+    testing_support::SetName(src, source);
+    if (ReadImageForSize(false, &src, width, height, nullptr)) return {};
+    if (ResampleImage(&src, &dst, width, height, FILTER_LANCZOS3)) return {};
+    testing_support::SetName(dst, scratch);
+    if (WriteTIFF(false, false, &dst)) return {};
+    return Pixels(scratch);
 }
 
 // Offset of the first byte after marker segment `marker`'s header; 0 when
@@ -93,6 +120,10 @@ protected:
         oldTemp_ = Get_Temp_Path();
         for (const std::string& d : {dir_.File("tmp"), src_, out_}) fs::create_directories(d);
         Set_Temp_Path(dir_.File("tmp").c_str());
+        // These runs hold the original engine to its results; the smooth
+        // tests check the box again.
+        model_.Click(kSmoothResizing);
+        ASSERT_FALSE(model_.Get(kSmoothResizing).checked);
     }
     void TearDown() override { Set_Temp_Path(oldTemp_.c_str()); }
 
@@ -162,6 +193,108 @@ TEST_F(BatchRunTest, ThreeFormatsToJpegNamedByPositionThenNextLetter) {
     }
     EXPECT_EQ(FilesIn(out_), (std::vector<std::string>{"A000_a.jpg", "A001_b.jpg", "A002_c.jpg",
                                                        "B000_a.jpg", "B001_b.jpg", "B002_c.jpg"}));
+}
+
+// The unchecked box is the original engine, byte for byte: the cubic
+// scaler for TIFF, point sampling to the first file's width for the others.
+TEST_F(BatchRunTest, ExactRunsWriteWhatTheOriginalEngineWrites) {
+    WriteSource(Src("a.tif"), 64, 48);
+    WriteSource(Src("b.jpg"), 30, 50, 2);
+    List({"a.tif", "b.jpg"});
+    model_.Click(kKeepMetadata);
+    Edit(kScale, "50");
+    for (const char* format : {"TIFF", "JPEG", "BMP"}) {
+        SCOPED_TRACE(format);
+        ChooseFormat(format);
+        const std::vector<FileOutcome> outcomes = Run();
+        ASSERT_EQ(outcomes.size(), 2u);
+        for (const FileOutcome& o : outcomes) {
+            ASSERT_EQ(o.status, Status::Converted) << o.reason;
+            ImgClass src, want;
+            testing_support::SetName(src, o.source);
+            ASSERT_FALSE(ReadImage(false, &src));
+            src.ImgStruct.ResUnit = 2;  // the dialog's output resolution
+            src.ImgStruct.Resolution = 300.0;
+            if (format[0] == 'T')
+                ASSERT_FALSE(ScaleImage(&src, 0.5, -1.0, &want));
+            else
+                SubsampleLocalImage(&src, &want, 32, -1);  // a.tif's width at 50 %
+            testing_support::SetName(want, dir_.File(std::string("want.") + format));
+            ASSERT_FALSE(format[0] == 'T' ? WriteTIFF(false, false, &want)
+                         : format[0] == 'J' ? WriteJPEG(75, &want) : Write_BMP(&want));
+            EXPECT_EQ(ReadBytes(o.output), ReadBytes(want.ImgStruct.FileName)) << o.output;
+        }
+    }
+}
+
+// Smooth runs size every file by its own shape and resample it from its own
+// pixels, whatever the format.
+TEST_F(BatchRunTest, SmoothRunsGiveEachFileItsOwnSize) {
+    WriteSource(Src("land.jpg"), 240, 160);
+    WriteSource(Src("port.tif"), 200, 300, 2);
+    WriteSource(Src("square.bmp"), 90, 90, 3);
+    List({"land.jpg", "port.tif", "square.bmp"});
+    model_.Click(kSmoothResizing);
+    struct Case { const char* what; const char* format; std::function<void()> ask; Size sizes[3]; };
+    const Case cases[] = {
+        // The first file's width (60) is no one else's.
+        {"25 %", "JPEG", [this] { Edit(kScale, "25"); }, {{60, 40}, {50, 75}, {23, 23}}},
+        {"100 %", "TIFF", [this] { Edit(kScale, "100"); }, {{240, 160}, {200, 300}, {90, 90}}},
+        {"80 wide", "TIFF", [this] { Edit(kOutWidth, "80"); }, {{80, 53}, {80, 120}, {80, 80}}},
+        // The longer side exactly 80: a 2:3 portrait is 53 x 80.
+        {"fit 80", "BMP", [this] { Edit(kFitSize, "80"); model_.Click(kFit); }, {{80, 53}, {53, 80}, {80, 80}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.ask();
+        ChooseFormat(c.format);
+        const std::vector<FileOutcome> outcomes = Run();
+        ASSERT_EQ(outcomes.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            const FileOutcome& o = outcomes[i];
+            ASSERT_EQ(o.status, Status::Converted) << o.reason;
+            EXPECT_EQ(ImageSize(o.output), c.sizes[i]) << o.output;
+            EXPECT_EQ((Size{uint32_t(o.width), uint32_t(o.height)}), c.sizes[i]);
+        }
+        // Lossless outputs hold exactly the library's resampling (or the
+        // source itself at 100 %).
+        if (c.format[0] != 'J') {
+            for (size_t i = 0; i < 3; ++i) {
+                const Size s = c.sizes[i];
+                EXPECT_EQ(Pixels(outcomes[i].output),
+                          Resampled(outcomes[i].source, int(s.w), int(s.h), dir_.File("want.tif")))
+                    << outcomes[i].output;
+            }
+        }
+    }
+}
+
+// With "Limit  Memory Usage" the rows stream into the file; the picture is
+// the same, and JPEG outputs are made too (the source is read for them).
+TEST_F(BatchRunTest, SmoothLimitedMemoryWritesTheSamePixels) {
+    WriteSource(Src("a.jpg"), 200, 120);
+    WriteSource(Src("b.tif"), 90, 150, 2);
+    List({"a.jpg", "b.tif"});
+    model_.Click(kSmoothResizing);
+    Edit(kScale, "20");
+    model_.Click(kLimitMemory);
+    const std::vector<FileOutcome> streamed = Run();
+    for (const FileOutcome& o : streamed) {
+        const ImgClass* cached = model_.Cache().Find(o.source);
+        EXPECT_FALSE(cached && cached->ImgStruct.ImgData) << "a limited run keeps no pixels: " << o.source;
+    }
+    model_.Click(kLimitMemory);
+    const std::vector<FileOutcome> inMemory = Run();
+    ASSERT_EQ(inMemory.size(), 2u);
+    ASSERT_EQ(streamed.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(streamed[i].status, Status::Converted) << streamed[i].reason;
+        EXPECT_EQ(Pixels(streamed[i].output), Pixels(inMemory[i].output)) << streamed[i].output;
+    }
+    model_.Cache().Clear();
+    model_.Click(kLimitMemory);
+    ChooseFormat("JPEG");
+    for (const FileOutcome& o : Run()) EXPECT_EQ(o.status, Status::Converted) << o.reason;
 }
 
 TEST_F(BatchRunTest, JpegQualityUsed) {

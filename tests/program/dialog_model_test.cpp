@@ -103,11 +103,13 @@ TEST_F(DialogModelTest, OpeningState) {
                          {kInSizeLabel, "Image Size inches"}, {kFormat, "TIFF"}, {kQuality, "75"},
                          {kFitSize, "300"}, {kScale, "100.00"}, {kScaleMode, "Scale Image  % :"},
                          {kOutResLabel, "Res   dpi :"}, {kOutSizeLabel, "Image Size inches :"},
-                         {kLimitMemory, "Limit  Memory Usage"}, {kOutRes, ""}},
+                         {kLimitMemory, "Limit  Memory Usage"}, {kSmoothResizing, "Smooth Resizing"},
+                         {kOutRes, ""}},
                 "at opening");
     ExpectFlag(model_, {kQuality, kQualityLabel, kDone, kRemoveFromList, kWorkPath}, &Control::visible, false);
     ExpectFlag(model_, {kLzw, kLimitMemory, kFit}, &Control::visible, true);
     ExpectFlag(model_, {kPreviewImage, kPreviewThumbnails, kLzw, kScaleMode, kFit}, &Control::checked, false);
+    ExpectFlag(model_, {kKeepMetadata, kSmoothResizing}, &Control::checked, true);
     EXPECT_EQ(DialogTitle(),
               std::string("Tolvane Version: 2, 6, 7, 1   ORVIX_xxxx.dll version ") + GetDll_Version());
     EXPECT_EQ(model_.TimerMode(), 0);
@@ -255,6 +257,7 @@ TEST_F(DialogModelTest, FormatSpinCyclesAndFixesExtension) {
         ExpectFlag(model_, {kLzw}, &Control::visible, s.lzw, s.format);
         ExpectFlag(model_, {kQuality, kQualityLabel}, &Control::visible, s.quality, s.format);
         ExpectFlag(model_, {kLimitMemory}, &Control::visible, s.limit, s.format);
+        ExpectFlag(model_, {kSmoothResizing}, &Control::visible, true, s.format);
     }
     // Choosing JPEG puts a quality outside 2..100 back to 75.
     const std::pair<const char*, const char*> quality[] = {

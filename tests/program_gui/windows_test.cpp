@@ -322,9 +322,18 @@ private slots:
             QCOMPARE(TextOf(d, kFormat), QString(s.format));
             ExpectShown(d, {kLzw, kLimitMemory}, s.tiff);
             ExpectShown(d, {kQuality, kQualityLabel}, s.jpeg);
+            ExpectShown(d, {kSmoothResizing, kKeepMetadata}, true);
             QVERIFY2(TextOf(d, kOutputName).endsWith(QString("/A000_a") + s.ext), qPrintable(TextOf(d, kOutputName)));
         }
         QCOMPARE(TextOf(d, kQuality), QString("75"));
+
+        // Smooth Resizing starts checked; a click reaches the model.
+        auto* smooth = qobject_cast<QCheckBox*>(d.Control(kSmoothResizing));
+        QVERIFY(smooth && smooth->isChecked());
+        QCOMPARE(smooth->text(), QString("Smooth Resizing"));
+        ClickOn(smooth);
+        QVERIFY(!smooth->isChecked());
+        QVERIFY(!d.Model().Get(kSmoothResizing).checked);
     }
 
     void fitModeShowsJpegAndLocksTheSizes() {

@@ -1,0 +1,33 @@
+// How a batch output is resized. Smooth resizing resamples every file from
+// its own pixels with an antialiasing filter, at its own size; exact
+// resizing is the program's original engine (cubic interpolation for TIFF,
+// point sampling to one width for JPEG and BMP), kept byte for byte.
+#pragma once
+
+#include <string>
+
+namespace tolvane {
+
+// What the dialog asks for, read from its fields.
+struct SizeRequest {
+    enum class Mode { Percent, Width, Fit };
+    Mode mode = Mode::Percent;
+    double percent = 100.0;  // Percent
+    int width = 0;           // Width: the output's width in pixels
+    int fit = 0;             // Fit: the output's longer side
+};
+
+// The smooth output size of an upright width x height picture:
+// trunc(side * percent / 100 + 0.5) for both sides; or the width asked for
+// with the height in proportion; or the longer side exactly fit and the
+// other in proportion. Every side is at least 1. False when the picture or
+// the request has no size.
+bool SmoothSize(const SizeRequest& request, int width, int height, int& outWidth, int& outHeight);
+
+// The library's FILTER_* code of a filter's name (lanczos3, mitchell,
+// catrom, box), or -1.
+int FilterByName(const std::string& name);
+// The name of a FILTER_* code.
+const char* FilterName(int filter);
+
+}  // namespace tolvane
