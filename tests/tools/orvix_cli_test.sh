@@ -43,6 +43,14 @@ check "low-memory scale" 0 "$orvix" scale "$work/in.ppm" "$work/l.tif" 0.25 --lo
 "$orvix" info "$work/l.tif" | grep -q "size:        16 x 12 pixels" || { echo "FAIL: low-memory size"; failures=$((failures + 1)); }
 check "thumbnail" 0 "$orvix" thumb "$work/in.ppm" "$work/t.jpg" 16
 "$orvix" info "$work/t.jpg" | grep -q "size:        16 x 12 pixels" || { echo "FAIL: thumbnail size"; failures=$((failures + 1)); }
+check "lanczos3 scale" 0 "$orvix" scale "$work/in.ppm" "$work/f.tif" 0.5 --filter lanczos3
+"$orvix" info "$work/f.tif" | grep -q "size:        32 x 24 pixels" || { echo "FAIL: lanczos3 size"; failures=$((failures + 1)); }
+check "box scale of a JPEG" 0 "$orvix" scale "$work/c.jpeg" "$work/f.jpg" 0.25 --filter box
+"$orvix" info "$work/f.jpg" | grep -q "size:        16 x 12 pixels" || { echo "FAIL: box size"; failures=$((failures + 1)); }
+check "low-memory box scale" 0 "$orvix" scale "$work/in.ppm" "$work/fl.tif" 1.5 --filter box --low-memory
+"$orvix" info "$work/fl.tif" | grep -q "size:        96 x 72 pixels" || { echo "FAIL: low-memory box size"; failures=$((failures + 1)); }
+check "unknown filter" 2 "$orvix" scale "$work/in.ppm" "$work/u.tif" 0.5 --filter bicubic
+[ ! -e "$work/u.tif" ] || { echo "FAIL: unknown filter wrote a file"; failures=$((failures + 1)); }
 check "missing input" 1 "$orvix" scale "$work/none.ppm" "$work/x.tif" 2
 [ "$(wc -l < "$work/err")" -eq 1 ] || { echo "FAIL: error is not one line"; failures=$((failures + 1)); }
 check "unknown command" 2 "$orvix" shrink "$work/in.ppm"
