@@ -33,10 +33,12 @@ inline bool WriteInput(const std::string& path, const uint8_t* data, size_t size
 
 // Reads the file at path into a fresh image and checks what a reader
 // promises of a success: a buffer of Height lines of at least the pixels.
-inline void ReadAndTouch(const std::string& path, bool swap) {
+// A reduced read asks for a one-pixel picture, the most a JPEG is reduced.
+inline void ReadAndTouch(const std::string& path, bool swap, bool reduced = false) {
     ImgClass img;
     std::snprintf(img.ImgStruct.FileName, sizeof img.ImgStruct.FileName, "%s", path.c_str());
-    if (!ReadImage(swap, &img) && img.ImgStruct.ImgData) {
+    const bool failed = reduced ? ReadImageForSize(swap, &img, 1, 1, nullptr) : ReadImage(swap, &img);
+    if (!failed && img.ImgStruct.ImgData) {
         const ImgStruct& s = img.ImgStruct;
         if (s.LineSize < s.Width * static_cast<uint32_t>(s.Samples)) std::abort();
         // Touch the first and last byte of every line so that a buffer

@@ -94,6 +94,13 @@ for i, path in enumerate(every):
     with open(os.path.join(d, "%02d" % i), "wb") as f:
         f.write(bytes([1, 2, 5, 3, 0, 0, 0, 0]) + data)
 
+# Resampling: shape, size and filter bytes, then pixels.
+res = target("resample")
+for i, head in enumerate((bytes([40, 30, 1, 9, 7, 0]), bytes([95, 2, 0, 199, 3, 3]),
+                          bytes([0, 0, 5, 0, 0, 1]), bytes([63, 64, 3, 30, 90, 2]))):
+    with open(os.path.join(res, "%02d" % i), "wb") as f:
+        f.write(head + bytes((j * 53) % 256 for j in range(512)))
+
 # Header files and server information texts.
 hdr = target("read_hdr")
 with open(os.path.join(hdr, "tiff.hdr"), "wb") as f:

@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (m > 0) std::memcpy(input.data(), magic, m);  // empty input: data() is null
     const std::string& path = fuzz::ScratchPath(FUZZ_EXT);
     if (!fuzz::WriteInput(path, input.data(), input.size())) return 0;
-    fuzz::ReadAndTouch(path, size % 2 == 1);
+    fuzz::ReadAndTouch(path, size % 2 == 1, size % 4 >= 2);
     return 0;
 }
