@@ -36,6 +36,25 @@ void FitIntoCell(ImgClass& img) {
     std::swap(img.ImgStruct, small.ImgStruct);
 }
 
+// The thumbnail file of a JPEG, as the library's thumbnail maker would make
+// it (width `size`, the height that point sampling gives, quality), from the
+// picture decoded reduced rather than whole: several times faster for a
+// photo, and each cell pixel stands for its block instead of one pixel.
+bool MakeJpegThumbnail(const std::string& image, int width, int height, const std::string& file, int size,
+                       int quality) {
+    ImgClass src, thumb;
+    if (image.size() >= sizeof src.ImgStruct.FileName || file.size() >= sizeof thumb.ImgStruct.FileName)
+        return true;
+    image.copy(src.ImgStruct.FileName, image.size());
+    if (width <= 0 || size <= 0) return true;
+    const int rows = int(height / (double(width) / size));
+    if (rows <= 0 || ReadImageForSize(false, &src, size, rows, nullptr)) return true;
+    SubsampleLocalImage(&src, &thumb, size, rows);
+    if (!thumb.ImgStruct.ImgData) return true;
+    file.copy(thumb.ImgStruct.FileName, file.size());
+    return WriteJPEG(quality, &thumb);
+}
+
 }  // namespace
 
 ThumbnailModel::ThumbnailModel(ScaleDialogModel& dialog)
@@ -144,6 +163,7 @@ int ThumbnailModel::MakeThumbnail(int position) {
     if (Make_Local_Header(path.c_str(), header.c_str())) return -1;
     const double aspect = Get_Aspect(header.c_str());
     Get_Image_Dimension(header.c_str(), &entry->width, &entry->height);
+    const int storedWidth = entry->width, storedHeight = entry->height;
     // The thumbnail file keeps the stored rows; the cell shows them upright.
     const int orientation = ReadOrientation(path);
     ToUprightSize(orientation, entry->width, entry->height);
@@ -152,7 +172,10 @@ int ThumbnailModel::MakeThumbnail(int position) {
         dialog_.SetWaitCursor(true);
         const int size = aspect >= 1 ? kCellSize : int(std::trunc(kCellSize * aspect));
         std::vector<char> h = Writable(header), t = Writable(file);
-        if (Make_Local_Tnl(kQuality, size, h.data(), t.data())) return -1;
+        const bool failed = Get_File_Type(path.c_str()) == IMG_TYPE_JPEG
+                                ? MakeJpegThumbnail(path, storedWidth, storedHeight, file, size, kQuality)
+                                : Make_Local_Tnl(kQuality, size, h.data(), t.data());
+        if (failed) return -1;
     }
     ImgClass img;
     if (file.size() >= sizeof img.ImgStruct.FileName) return -1;
