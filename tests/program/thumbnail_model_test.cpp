@@ -2,9 +2,11 @@
 // and the scroll bar, kept in step with the main list.
 #include "preview_workspace.h"
 
+#include "naming.h"
 #include "text.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -58,6 +60,41 @@ TEST_F(ThumbnailTest, WideImagesGetSize80AndTallOnesSizeByAspect) {
         EXPECT_EQ(e->height, c.height);
         EXPECT_EQ(e->bitmap.width, c.turned ? c.thumbHeight : c.thumbWidth) << c.name;
         EXPECT_EQ(e->bitmap.height, c.turned ? c.thumbWidth : c.thumbHeight) << c.name;
+    }
+}
+
+// A JPEG's thumbnail is decoded reduced but has the library thumbnail
+// maker's size, and shows the picture: dark on the left, light on the right.
+TEST_F(ThumbnailTest, JpegThumbnailsKeepTheThumbnailMakersSize) {
+    const struct { const char* name; uint32_t w, h; int thumbWidth, thumbHeight; } cases[] = {
+        {"wide.jpg", 1203, 601, 80, 39}, {"tall.jpg", 601, 1203, 39, 78}};
+    std::vector<std::string> names;
+    for (const auto& c : cases) {
+        ImgClass img;
+        testing_support::MakeImage(img, c.w, c.h, 3);
+        for (uint32_t y = 0; y < c.h; ++y)
+            std::memset(img.ImgStruct.ImgData + size_t{y} * img.ImgStruct.LineSize, 20, size_t{c.w / 2} * 3);
+        for (uint32_t y = 0; y < c.h; ++y)
+            std::memset(img.ImgStruct.ImgData + size_t{y} * img.ImgStruct.LineSize + size_t{c.w / 2} * 3, 230,
+                        size_t{c.w - c.w / 2} * 3);
+        testing_support::SetName(img, Image(c.name));
+        ASSERT_FALSE(WriteJPEG(90, &img));
+        names.push_back(c.name);
+    }
+    List(names);
+    thumbnails.SetClientRect(CRect{0, 0, 300, 640});
+    dialog.Click(tolvane::kPreviewThumbnails);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImgClass tn0;
+        testing_support::SetName(tn0, Working(tolvane::ReplaceExtension(c.name, "tn0")));
+        ASSERT_FALSE(ReadImage(false, &tn0)) << Get_Last_Error();
+        const ImgStruct& t = tn0.ImgStruct;
+        EXPECT_EQ(int(t.Width), c.thumbWidth);
+        EXPECT_EQ(int(t.Height), c.thumbHeight);
+        const uint8_t* middle = t.ImgData + size_t{t.Height / 2} * t.LineSize;
+        EXPECT_LT(middle[3], 40);
+        EXPECT_GT(middle[(t.Width - 2) * 3], 210);
     }
 }
 
