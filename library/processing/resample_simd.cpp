@@ -176,19 +176,26 @@ ORVIX_AVX2 inline void FinishColour4(__m256i s01, __m256i s23, int shift, void* 
     }
 }
 
+// Where the first taps of colour outputs k to k+3 start.
+inline void FirstTaps(const int16_t* in, const AxisPlan& plan, size_t k, const int16_t*& a, const int16_t*& b,
+                      const int16_t*& c, const int16_t*& d) {
+    const int32_t* first = plan.first.data() + k;
+    a = in + size_t(first[0]) * 3;
+    b = in + size_t(first[1]) * 3;
+    c = in + size_t(first[2]) * 3;
+    d = in + size_t(first[3]) * 3;
+}
+
 template <bool kBytes>
 ORVIX_AVX2 size_t HorizontalColourAvx2(const int16_t* in, const AxisPlan& plan, int shift, void* out) {
     const size_t pairs = size_t(plan.taps) / 2;
     const size_t covered = plan.laneWeights.size() / (pairs * 16) * 2;  // outputs with lane weights
-    const int32_t* first = plan.first.data();
     const __m256i take = ColourPairs();
     const size_t outBytes = kBytes ? 3 : 6;
     size_t k = 0;
     for (; k + 4 <= covered; k += 4) {
-        const int16_t* a = in + size_t(first[k]) * 3;
-        const int16_t* b = in + size_t(first[k + 1]) * 3;
-        const int16_t* c = in + size_t(first[k + 2]) * 3;
-        const int16_t* d = in + size_t(first[k + 3]) * 3;
+        const int16_t *a, *b, *c, *d;
+        FirstTaps(in, plan, k, a, b, c, d);
         const int16_t* w01 = plan.laneWeights.data() + k / 2 * pairs * 16;
         const int16_t* w23 = w01 + pairs * 16;
         __m256i s01 = _mm256_setzero_si256(), s23 = s01;
@@ -315,15 +322,12 @@ template <bool kBytes>
 ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& plan, int shift, void* out) {
     const size_t pairs = size_t(plan.taps) / 2;
     const size_t covered = plan.laneWeights.size() / (pairs * 32) * 4;
-    const int32_t* first = plan.first.data();
     const __m512i take = ColourPairs512();
     const size_t outBytes = kBytes ? 3 : 6;
     size_t k = 0;
     for (; k + 4 <= covered; k += 4) {
-        const int16_t* a = in + size_t(first[k]) * 3;
-        const int16_t* b = in + size_t(first[k + 1]) * 3;
-        const int16_t* c = in + size_t(first[k + 2]) * 3;
-        const int16_t* d = in + size_t(first[k + 3]) * 3;
+        const int16_t *a, *b, *c, *d;
+        FirstTaps(in, plan, k, a, b, c, d);
         const int16_t* w = plan.laneWeights.data() + k / 4 * pairs * 32;
         __m512i sum = _mm512_setzero_si512();
         for (size_t p = 0; p < pairs; ++p) {
