@@ -3,7 +3,11 @@
 # (quality 90) scaled to 50 %, against ImageMagick's mogrify and libvips'
 # vips resize doing the same, and measures the batch's cost per file on 200
 # images of 1 x 1 pixel. Prints the median of RUNS runs of each, in ms per
-# file, with our time / the peer's.
+# file, with our time / the peer's. Then Tolvane's default resizing at 25 %
+# into JPEG quality 85 with -j 2 against vipsthumbnail run once per file, two
+# at a time, on one thread each. The default is whatever the built Tolvane
+# has: that table's heading says whether it offers --exact (the smooth
+# resizing is then the default), and if so --exact is timed too.
 #
 #   bench/batch.sh [RUNS]        (default 3)
 #
@@ -28,7 +32,7 @@ version_calls=20
 "$root/scripts/setup.sh" >&2
 need=()
 [ -x /usr/bin/mogrify ] || need+=(imagemagick)
-[ -x /usr/bin/vips ] || need+=(libvips-tools)
+[ -x /usr/bin/vips ] && [ -x /usr/bin/vipsthumbnail ] || need+=(libvips-tools)
 /usr/bin/python3 -c "import PIL" 2>/dev/null || need+=(python3-pil)
 if [ ${#need[@]} -gt 0 ]; then
   sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
@@ -156,6 +160,12 @@ vips_to() {  # SUFFIX, e.g. ".tif" or ".jpg[Q=90]"
     /usr/bin/vips resize "$f" "$out/$stem$1" 0.5 --kernel cubic || return
   done
 }
+# One vipsthumbnail per file, two at a time: what a shell loop over a folder
+# does, each process on one thread. The photos are all 3000 x 2000.
+vipsthumbnail_to() {
+  printf '%s\0' "$photos"/*.jpg |
+    VIPS_CONCURRENCY=1 xargs -0 -n 1 -P 2 /usr/bin/vipsthumbnail --size 750x500 -o "$out/%s.jpg[Q=85]"
+}
 version_loop() {
   local k
   for ((k = 0; k < version_calls; k++)); do "$tolvane" --batch --version || return; done
@@ -199,6 +209,24 @@ time_median "Tolvane 200 x 1x1" $n_tiny yes \
 ms[overhead]=$(per_file "$median" $n_tiny)
 time_median "Tolvane --batch --version" 0 no version_loop
 ms[startup]=$(per_file "$median" $version_calls)
+# A Tolvane without --exact has only the exact path, which is then its default.
+has_exact=no
+help=$("$tolvane" --batch --help 2>&1 || true)
+[[ $help == *--exact* ]] && has_exact=yes
+keep=tolvane25.jpg
+time_median "Tolvane 25% -j 2" $n_photos yes \
+  "$tolvane" --batch --quiet --percent 25 --format jpeg --quality 85 -j 2 --dest "$out" "$photos"
+ms[q25_j2]=$(per_file "$median" $n_photos)
+keep=""
+if [ $has_exact = yes ]; then
+  time_median "Tolvane 25% -j 2 --exact" $n_photos yes \
+    "$tolvane" --batch --quiet --percent 25 --format jpeg --quality 85 -j 2 --exact --dest "$out" "$photos"
+  ms[q25_exact]=$(per_file "$median" $n_photos)
+fi
+keep=vipsthumbnail.jpg
+time_median "vipsthumbnail q85 -P 2" $n_photos no vipsthumbnail_to
+ms[thumbnail]=$(per_file "$median" $n_photos)
+keep=""
 
 # --- The table -----------------------------------------------------------------
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
@@ -231,13 +259,28 @@ echo "== Headless overhead, ms (median of $runs)"
 row "per file, 200 x 1x1 JPEG" "${ms[overhead]}" "" "" "< 5 ms: $(verdict "${ms[overhead]}" "<" 5)"
 row "start-up (--batch --version)" "${ms[startup]}"
 echo
+echo "== 40 JPEGs 3000x2000 q90 -> 25 % JPEG q85, two at a time, ms per file (median of $runs)"
+if [ $has_exact = yes ]; then
+  echo "   Tolvane offers --exact: its default is the smooth resizing"
+else
+  echo "   Tolvane has no --exact yet: its default is still the exact path"
+fi
+printf '%-34s %10s %14s   %s\n' "" "ms/file" "/vipsthumbnail" "target"
+r_vt=$(ratio "${ms[q25_j2]}" "${ms[thumbnail]}")
+printf '%-34s %10s %14s   %s\n' "Tolvane default -j 2" "${ms[q25_j2]}" "$r_vt" \
+  "<= 0.5 x vipsthumbnail: $(verdict "$r_vt" "<=" 0.5)"
+if [ $has_exact = yes ]; then
+  printf '%-34s %10s %14s\n' "Tolvane --exact -j 2" "${ms[q25_exact]}" "$(ratio "${ms[q25_exact]}" "${ms[thumbnail]}")"
+fi
+printf '%-34s %10s\n' "vipsthumbnail, a process per file" "${ms[thumbnail]}"
+echo
 # The JPEG writers need not pick the same chroma subsampling at quality 90,
 # which changes their work: show what each wrote.
-printf 'JPEG chroma sampling (Y,Cb,Cr) of the first output:'
-for who in tolvane imagemagick libvips; do
+printf 'First JPEG output of each (size, Y,Cb,Cr sampling):'
+for who in tolvane imagemagick libvips tolvane25 vipsthumbnail; do
   f=$work/kept-$who.jpg
   if [ -f "$f" ]; then
-    printf ' %s %s;' "$who" "$(/usr/bin/identify -format '%[jpeg:sampling-factor]' "$f" 2>/dev/null || echo '?')"
+    printf ' %s %s;' "$who" "$(/usr/bin/identify -format '%wx%h %[jpeg:sampling-factor]' "$f" 2>/dev/null || echo '?')"
   fi
 done
 echo
