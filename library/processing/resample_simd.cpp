@@ -45,90 +45,76 @@ ORVIX_AVX2 inline __m256i RoundShift(__m256i sum, __m256i half, __m128i shift) {
     return _mm256_sra_epi32(_mm256_add_epi32(sum, half), shift);
 }
 
-// The weight pairs of a vertical pass as pmaddwd operands, made once per
-// row rather than once per block of values.
-class PairVectors {
-public:
-    PairVectors(const int16_t* w, int taps) : pairs_(size_t(taps / 2)) {
-        for (size_t p = 0; p < pairs_.size(); ++p) pairs_[p] = WeightPair(w + 2 * p);
-    }
-    size_t Count() const { return pairs_.size(); }
-    int32_t operator[](size_t p) const { return pairs_[p]; }
-
-private:
-    std::vector<int32_t> pairs_;
-};
-
-// Sixteen values of rows r0 and r1 from offset i, as 16-bit values.
-ORVIX_AVX2 inline __m256i Load16(const unsigned char* r, size_t i) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i)));
+// Eight values of an interleaved pair row from value i: their (even row,
+// odd row) pairs as 16-bit values, ready for pmaddwd.
+ORVIX_AVX2 inline __m256i PairOf8(const unsigned char* r, size_t i) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * i)));
 }
-ORVIX_AVX2 inline __m256i Load16(const int16_t* r, size_t i) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i));
+ORVIX_AVX2 inline __m256i PairOf8(const int16_t* r, size_t i) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * i));
 }
 
-// Adds w0 * r0[i + 16b + v] + w1 * r1[...] to the sums of `kBlocks` blocks
-// of 16 values: a[2b] holds values 0-3 and 8-11 of block b, a[2b + 1]
-// values 4-7 and 12-15 (pmaddwd works within 128-bit lanes).
-template <int kBlocks, typename In>
-ORVIX_AVX2 inline void AddPair(__m256i* a, const In* r0, const In* r1, size_t i, __m256i wp) {
-#pragma GCC unroll 4
-    for (int b = 0; b < kBlocks; ++b) {
-        const __m256i x = Load16(r0, i + 16 * size_t(b));
-        const __m256i y = Load16(r1, i + 16 * size_t(b));
-        a[2 * b] = _mm256_add_epi32(a[2 * b], _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), wp));
-        a[2 * b + 1] = _mm256_add_epi32(a[2 * b + 1], _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), wp));
-    }
+// Sixteen values of a vertical pass whose sums, eight each, are s0 (values
+// 0-7) and s1 (values 8-15), rounded and saturated to 16 bits; in lane
+// order: values 0-3, 8-11 | 4-7, 12-15.
+ORVIX_AVX2 inline __m256i Words16(__m256i s0, __m256i s1, __m256i half, __m128i shift) {
+    return _mm256_packs_epi32(RoundShift(s0, half, shift), RoundShift(s1, half, shift));
 }
 
-// The rounded sums of kBlocks blocks, saturated to 16 bits, in order.
-template <int kBlocks>
-ORVIX_AVX2 inline void Words(const __m256i* a, int shift, __m256i* words) {
+ORVIX_AVX2 inline void Store32(int16_t* out, __m256i w0, __m256i w1) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(w0, 0xD8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), _mm256_permute4x64_epi64(w1, 0xD8));
+}
+
+ORVIX_AVX2 inline void Store32(unsigned char* out, __m256i w0, __m256i w1) {
+    // Dwords of packus: 0-3, 8-11, 16-19, 24-27 | 4-7, 12-15, 20-23, 28-31.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permutevar8x32_epi32(_mm256_packus_epi16(w0, w1), order));
+}
+
+// Values [from, returned) of a vertical pass over interleaved pair rows, 32
+// at a time: four sums of eight per pair row, one pmaddwd each.
+template <typename In, typename Out>
+ORVIX_AVX2 size_t VerticalAvx2(const In* const* rows, const int32_t* w, int pairs, int shift, size_t from,
+                               size_t count, Out* out) {
     const __m256i half = _mm256_set1_epi32(1 << (shift - 1));
     const __m128i bits = _mm_cvtsi32_si128(shift);
-#pragma GCC unroll 4
-    for (int b = 0; b < kBlocks; ++b)
-        words[b] = _mm256_packs_epi32(RoundShift(a[2 * b], half, bits), RoundShift(a[2 * b + 1], half, bits));
-}
-
-ORVIX_AVX2 inline void StoreValues(int16_t* out, const __m256i* words, int blocks) {
-#pragma GCC unroll 4
-    for (int b = 0; b < blocks; ++b) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * b), words[b]);
-}
-
-ORVIX_AVX2 inline void StoreValues(unsigned char* out, const __m256i* words, int blocks) {
-#pragma GCC unroll 2
-    for (int b = 0; b + 1 < blocks; b += 2) {
-        // packus interleaves the two halves by lane: put the 8-byte runs in order.
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words[b], words[b + 1]), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * b), bytes);
-    }
-}
-
-// Values [from, returned) of a vertical pass, 64 and then 32 at a time.
-template <typename In, typename Out>
-ORVIX_AVX2 size_t VerticalAvx2(const In* const* rows, const PairVectors& w, int shift, size_t from,
-                               size_t count, Out* out) {
     size_t i = from;
-    for (; i + 64 <= count; i += 64) {
-        __m256i a[8];
-#pragma GCC unroll 8
-        for (__m256i& v : a) v = _mm256_setzero_si256();
-        for (size_t p = 0; p < w.Count(); ++p)
-            AddPair<4>(a, rows[2 * p], rows[2 * p + 1], i, _mm256_set1_epi32(w[p]));
-        __m256i words[4];
-        Words<4>(a, shift, words);
-        StoreValues(out + i, words, 4);
-    }
     for (; i + 32 <= count; i += 32) {
-        __m256i a[4];
-#pragma GCC unroll 4
-        for (__m256i& v : a) v = _mm256_setzero_si256();
-        for (size_t p = 0; p < w.Count(); ++p)
-            AddPair<2>(a, rows[2 * p], rows[2 * p + 1], i, _mm256_set1_epi32(w[p]));
-        __m256i words[2];
-        Words<2>(a, shift, words);
-        StoreValues(out + i, words, 2);
+        __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
+        for (int p = 0; p < pairs; ++p) {
+            const In* r = rows[p];
+            const __m256i wp = _mm256_set1_epi32(w[p]);
+            a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(PairOf8(r, i), wp));
+            a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(PairOf8(r, i + 8), wp));
+            a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(PairOf8(r, i + 16), wp));
+            a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(PairOf8(r, i + 24), wp));
+        }
+        Store32(out + i, Words16(a0, a1, half, bits), Words16(a2, a3, half, bits));
+    }
+    return i;
+}
+
+// Two rows interleaved value by value, b null for a row of zeros: values
+// [0, returned).
+template <typename T>
+ORVIX_AVX2 size_t InterleaveAvx2(const T* a, const T* b, size_t count, T* out) {
+    constexpr size_t kStep = 16 / sizeof(T);
+    size_t i = 0;
+    for (; i + kStep <= count; i += kStep) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i y = b ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)) : _mm_setzero_si128();
+        __m128i lo, hi;
+        if constexpr (sizeof(T) == 1) {
+            lo = _mm_unpacklo_epi8(x, y);
+            hi = _mm_unpackhi_epi8(x, y);
+        } else {
+            lo = _mm_unpacklo_epi16(x, y);
+            hi = _mm_unpackhi_epi16(x, y);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + kStep), hi);
     }
     return i;
 }
@@ -136,7 +122,9 @@ ORVIX_AVX2 size_t VerticalAvx2(const In* const* rows, const PairVectors& w, int 
 // Bytes widened to 16 bits: values [0, returned).
 ORVIX_AVX2 size_t WidenAvx2(const unsigned char* in, size_t count, int16_t* out) {
     size_t i = 0;
-    for (; i + 16 <= count; i += 16) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), Load16(in, i));
+    for (; i + 16 <= count; i += 16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
     return i;
 }
 
@@ -269,47 +257,44 @@ ORVIX_AVX512 inline __m512i RoundShift512(__m512i sum, __m512i half, __m128i shi
     return _mm512_sra_epi32(_mm512_add_epi32(sum, half), shift);
 }
 
-ORVIX_AVX512 inline __m512i Load32(const unsigned char* r, size_t i) {
-    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i)));
+ORVIX_AVX512 inline __m512i PairOf16(const unsigned char* r, size_t i) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * i)));
 }
-ORVIX_AVX512 inline __m512i Load32(const int16_t* r, size_t i) { return _mm512_loadu_si512(r + i); }
+ORVIX_AVX512 inline __m512i PairOf16(const int16_t* r, size_t i) { return _mm512_loadu_si512(r + 2 * i); }
 
-ORVIX_AVX512 inline void StoreValues512(int16_t* out, __m512i lo, __m512i hi) {
-    _mm512_storeu_si512(out, lo);
-    _mm512_storeu_si512(out + 32, hi);
-}
-
-ORVIX_AVX512 inline void StoreValues512(unsigned char* out, __m512i lo, __m512i hi) {
-    // packus works within 128-bit lanes: put the 8-byte runs in order.
+// packs works within 128-bit lanes; these put 64 values back in order.
+ORVIX_AVX512 inline void Store64(int16_t* out, __m512i w0, __m512i w1) {
     const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
-    _mm512_storeu_si512(out, _mm512_permutexvar_epi64(order, _mm512_packus_epi16(lo, hi)));
+    _mm512_storeu_si512(out, _mm512_permutexvar_epi64(order, w0));
+    _mm512_storeu_si512(out + 32, _mm512_permutexvar_epi64(order, w1));
+}
+
+ORVIX_AVX512 inline void Store64(unsigned char* out, __m512i w0, __m512i w1) {
+    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    _mm512_storeu_si512(out, _mm512_permutexvar_epi32(order, _mm512_packus_epi16(w0, w1)));
 }
 
 // Values [0, returned) of a vertical pass: 64 at a time, then AVX2's.
 template <typename In, typename Out>
-ORVIX_AVX512 size_t VerticalAvx512(const In* const* rows, const PairVectors& w, int shift, size_t count,
+ORVIX_AVX512 size_t VerticalAvx512(const In* const* rows, const int32_t* w, int pairs, int shift, size_t count,
                                    Out* out) {
     const __m512i half = _mm512_set1_epi32(1 << (shift - 1));
     const __m128i bits = _mm_cvtsi32_si128(shift);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
         __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
-        for (size_t p = 0; p < w.Count(); ++p) {
+        for (int p = 0; p < pairs; ++p) {
+            const In* r = rows[p];
             const __m512i wp = _mm512_set1_epi32(w[p]);
-            const In* r0 = rows[2 * p];
-            const In* r1 = rows[2 * p + 1];
-            __m512i x = Load32(r0, i), y = Load32(r1, i);
-            a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(_mm512_unpacklo_epi16(x, y), wp));
-            a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(_mm512_unpackhi_epi16(x, y), wp));
-            x = Load32(r0, i + 32);
-            y = Load32(r1, i + 32);
-            a2 = _mm512_add_epi32(a2, _mm512_madd_epi16(_mm512_unpacklo_epi16(x, y), wp));
-            a3 = _mm512_add_epi32(a3, _mm512_madd_epi16(_mm512_unpackhi_epi16(x, y), wp));
+            a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(PairOf16(r, i), wp));
+            a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(PairOf16(r, i + 16), wp));
+            a2 = _mm512_add_epi32(a2, _mm512_madd_epi16(PairOf16(r, i + 32), wp));
+            a3 = _mm512_add_epi32(a3, _mm512_madd_epi16(PairOf16(r, i + 48), wp));
         }
-        StoreValues512(out + i, _mm512_packs_epi32(RoundShift512(a0, half, bits), RoundShift512(a1, half, bits)),
-                       _mm512_packs_epi32(RoundShift512(a2, half, bits), RoundShift512(a3, half, bits)));
+        Store64(out + i, _mm512_packs_epi32(RoundShift512(a0, half, bits), RoundShift512(a1, half, bits)),
+                _mm512_packs_epi32(RoundShift512(a2, half, bits), RoundShift512(a3, half, bits)));
     }
-    return VerticalAvx2(rows, w, shift, i, count, out);
+    return VerticalAvx2(rows, w, pairs, shift, i, count, out);
 }
 
 ORVIX_AVX512 inline __m512i ColourPairs512() {
@@ -317,7 +302,72 @@ ORVIX_AVX512 inline __m512i ColourPairs512() {
     return _mm512_inserti64x4(_mm512_castsi256_si512(lane), lane, 1);
 }
 
-// Colour outputs, one per 128-bit lane: four per vector.
+// The sums (R, G, B, 0 per 128-bit lane) of colour outputs k to k+3.
+ORVIX_AVX512 inline __m512i ColourGroup512(const int16_t* in, const AxisPlan& plan, size_t k, __m512i take) {
+    const size_t pairs = size_t(plan.taps) / 2;
+    const int16_t* w = plan.laneWeights.data() + k / 4 * pairs * 32;
+    const int16_t *a, *b, *c, *d;
+    FirstTaps(in, plan, k, a, b, c, d);
+    __m512i sum = _mm512_setzero_si512();
+    if (plan.groupFits[k / 4]) {
+        // One load holds the pair's taps of all four outputs; a permute
+        // lays them into the lanes.
+        const __m512i index = _mm512_loadu_si512(plan.laneIndex.data() + k / 4 * 32);
+        for (size_t p = 0; p < pairs; ++p) {
+            const __m512i x = _mm512_permutexvar_epi16(index, _mm512_loadu_si512(a + 6 * p));
+            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(x, _mm512_loadu_si512(w + 32 * p)));
+        }
+        return sum;
+    }
+    for (size_t p = 0; p < pairs; ++p) {
+        __m512i x = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * p)));
+        x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * p)), 1);
+        x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 6 * p)), 2);
+        x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 6 * p)), 3);
+        sum = _mm512_add_epi32(sum, _mm512_madd_epi16(_mm512_shuffle_epi8(x, take), _mm512_loadu_si512(w + 32 * p)));
+    }
+    return sum;
+}
+
+// Eight colour outputs from the sums of k to k+3 (s0) and k+4 to k+7 (s1).
+template <bool kBytes>
+ORVIX_AVX512 inline void FinishColour8(__m512i s0, __m512i s1, int shift, void* out) {
+    const __m512i half = _mm512_set1_epi32(1 << (shift - 1));
+    const __m128i bits = _mm_cvtsi32_si128(shift);
+    // Lane l holds output k+l, then k+4+l, each R, G, B, 0; keep R, G, B in order.
+    const __m512i words = _mm512_packs_epi32(RoundShift512(s0, half, bits), RoundShift512(s1, half, bits));
+    const __m512i order = _mm512_setr_epi32(0x00010000, 0x00080002, 0x000A0009, 0x00110010, 0x00180012,
+                                            0x001A0019, 0x00050004, 0x000C0006, 0x000E000D, 0x00150014,
+                                            0x001C0016, 0x001E001D, 0, 0, 0, 0);
+    const __m512i rgb = _mm512_permutexvar_epi16(order, words);
+    if constexpr (kBytes)
+        _mm512_mask_cvtusepi16_storeu_epi8(out, 0xFFFFFF, _mm512_max_epi16(rgb, _mm512_setzero_si512()));
+    else
+        _mm512_mask_storeu_epi16(out, 0xFFFFFF, rgb);
+}
+
+// Two groups of four colour outputs that fit the permute, k to k+3 into s0
+// and k+4 to k+7 into s1, in one loop so that their work overlaps.
+ORVIX_AVX512 inline void FittingGroups512(const int16_t* in, const AxisPlan& plan, size_t k, __m512i& s0,
+                                          __m512i& s1) {
+    const size_t pairs = size_t(plan.taps) / 2;
+    const int16_t* a0 = in + size_t(plan.first[k]) * 3;
+    const int16_t* a1 = in + size_t(plan.first[k + 4]) * 3;
+    const int16_t* w0 = plan.laneWeights.data() + k / 4 * pairs * 32;
+    const int16_t* w1 = w0 + pairs * 32;
+    const __m512i index0 = _mm512_loadu_si512(plan.laneIndex.data() + k / 4 * 32);
+    const __m512i index1 = _mm512_loadu_si512(plan.laneIndex.data() + k / 4 * 32 + 32);
+    s0 = _mm512_setzero_si512();
+    s1 = _mm512_setzero_si512();
+    for (size_t p = 0; p < pairs; ++p, a0 += 6, a1 += 6, w0 += 32, w1 += 32) {
+        const __m512i x0 = _mm512_permutexvar_epi16(index0, _mm512_loadu_si512(a0));
+        const __m512i x1 = _mm512_permutexvar_epi16(index1, _mm512_loadu_si512(a1));
+        s0 = _mm512_add_epi32(s0, _mm512_madd_epi16(x0, _mm512_loadu_si512(w0)));
+        s1 = _mm512_add_epi32(s1, _mm512_madd_epi16(x1, _mm512_loadu_si512(w1)));
+    }
+}
+
+// Colour outputs, one per 128-bit lane: eight per step.
 template <bool kBytes>
 ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& plan, int shift, void* out) {
     const size_t pairs = size_t(plan.taps) / 2;
@@ -325,20 +375,21 @@ ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& pl
     const __m512i take = ColourPairs512();
     const size_t outBytes = kBytes ? 3 : 6;
     size_t k = 0;
-    for (; k + 4 <= covered; k += 4) {
-        const int16_t *a, *b, *c, *d;
-        FirstTaps(in, plan, k, a, b, c, d);
-        const int16_t* w = plan.laneWeights.data() + k / 4 * pairs * 32;
-        __m512i sum = _mm512_setzero_si512();
-        for (size_t p = 0; p < pairs; ++p) {
-            __m512i x = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * p)));
-            x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * p)), 1);
-            x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 6 * p)), 2);
-            x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 6 * p)), 3);
-            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(_mm512_shuffle_epi8(x, take), _mm512_loadu_si512(w + 32 * p)));
+    for (; k + 8 <= covered; k += 8) {
+        __m512i s0, s1;
+        if (plan.groupFits[k / 4] && plan.groupFits[k / 4 + 1]) {
+            FittingGroups512(in, plan, k, s0, s1);
+        } else {
+            s0 = ColourGroup512(in, plan, k, take);
+            s1 = ColourGroup512(in, plan, k + 4, take);
         }
+        FinishColour8<kBytes>(s0, s1, shift, static_cast<char*>(out) + k * outBytes);
+    }
+    if (k + 4 <= covered) {
+        const __m512i sum = ColourGroup512(in, plan, k, take);
         FinishColour4<kBytes>(_mm512_castsi512_si256(sum), _mm512_extracti64x4_epi64(sum, 1), shift,
                               static_cast<char*>(out) + k * outBytes);
+        k += 4;
     }
     return k;
 }
@@ -372,26 +423,34 @@ int ColourLanes(Kernels kernels) {
 }
 
 template <typename In, typename Out>
-size_t Vertical(Kernels kernels, const In* const* rows, const int16_t* w, int taps, int shift, size_t count,
+size_t Vertical(Kernels kernels, const In* const* rows, const int32_t* w, int pairs, int shift, size_t count,
                 Out* out) {
-    if (kernels == Kernels::Portable) return 0;
-    const PairVectors pairs(w, taps);
-    if (kernels == Kernels::Avx512) return VerticalAvx512(rows, pairs, shift, count, out);
-    return VerticalAvx2(rows, pairs, shift, 0, count, out);
+    if (kernels == Kernels::Avx512) return VerticalAvx512(rows, w, pairs, shift, count, out);
+    if (kernels == Kernels::Avx2) return VerticalAvx2(rows, w, pairs, shift, 0, count, out);
+    return 0;
 }
 
-size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int16_t* w, int taps, int shift,
+size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int32_t* w, int pairs, int shift,
                      size_t count, int16_t* out) {
-    return Vertical(kernels, rows, w, taps, shift, count, out);
+    return Vertical(kernels, rows, w, pairs, shift, count, out);
 }
 
-size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int16_t* w, int taps, int shift,
+size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int32_t* w, int pairs, int shift,
                     size_t count, unsigned char* out) {
-    return Vertical(kernels, rows, w, taps, shift, count, out);
+    return Vertical(kernels, rows, w, pairs, shift, count, out);
 }
 
 size_t Widen(Kernels kernels, const unsigned char* in, size_t count, int16_t* out) {
     return kernels == Kernels::Portable ? 0 : WidenAvx2(in, count, out);
+}
+
+size_t Interleave(Kernels kernels, const unsigned char* a, const unsigned char* b, size_t count,
+                  unsigned char* out) {
+    return kernels == Kernels::Portable ? 0 : InterleaveAvx2(a, b, count, out);
+}
+
+size_t Interleave(Kernels kernels, const int16_t* a, const int16_t* b, size_t count, int16_t* out) {
+    return kernels == Kernels::Portable ? 0 : InterleaveAvx2(a, b, count, out);
 }
 
 size_t HorizontalToBytes(Kernels kernels, const int16_t* in, const AxisPlan& plan, int samples, int shift,
@@ -408,11 +467,13 @@ size_t HorizontalToWide(Kernels kernels, const int16_t* in, const AxisPlan& plan
 
 Kernels Supported(Kernels) { return Kernels::Portable; }
 int ColourLanes(Kernels) { return 0; }
-size_t VerticalBytes(Kernels, const unsigned char* const*, const int16_t*, int, int, size_t, int16_t*) { return 0; }
-size_t VerticalWide(Kernels, const int16_t* const*, const int16_t*, int, int, size_t, unsigned char*) { return 0; }
+size_t VerticalBytes(Kernels, const unsigned char* const*, const int32_t*, int, int, size_t, int16_t*) { return 0; }
+size_t VerticalWide(Kernels, const int16_t* const*, const int32_t*, int, int, size_t, unsigned char*) { return 0; }
 size_t HorizontalToBytes(Kernels, const int16_t*, const CResample::AxisPlan&, int, int, unsigned char*) { return 0; }
 size_t HorizontalToWide(Kernels, const int16_t*, const CResample::AxisPlan&, int, int, int16_t*) { return 0; }
 size_t Widen(Kernels, const unsigned char*, size_t, int16_t*) { return 0; }
+size_t Interleave(Kernels, const unsigned char*, const unsigned char*, size_t, unsigned char*) { return 0; }
+size_t Interleave(Kernels, const int16_t*, const int16_t*, size_t, int16_t*) { return 0; }
 
 #endif
 
