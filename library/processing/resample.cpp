@@ -94,27 +94,16 @@ int WeightBits(double largest, double absoluteSum, double input, int most) {
 // ---- Portable passes --------------------------------------------------------------
 
 template <typename In, typename Out>
-void VerticalPortable(const In* const* rows, const int32_t* w, int pairs, int shift, size_t from, size_t count,
+void VerticalPortable(const In* const* rows, const int16_t* w, int taps, int shift, size_t from, size_t count,
                       Out* out) {
     for (size_t i = from; i < count; ++i) {
         int32_t sum = 0;
-        for (int p = 0; p < pairs; ++p) {
-            const int32_t even = int16_t(uint32_t(w[p]) & 0xFFFF), odd = w[p] >> 16;
-            sum += even * int32_t{rows[p][2 * i]} + odd * int32_t{rows[p][2 * i + 1]};
-        }
+        for (int t = 0; t < taps; ++t) sum += int32_t{w[t]} * int32_t{rows[t][i]};
         const int32_t v = Rounded(sum, shift);
         if constexpr (sizeof(Out) == 1)
             out[i] = SaturateByte(v);
         else
             out[i] = Saturate16(v);
-    }
-}
-
-template <typename T>
-void InterleavePortable(const T* a, const T* b, size_t from, size_t count, T* out) {
-    for (size_t i = from; i < count; ++i) {
-        out[2 * i] = a[i];
-        out[2 * i + 1] = b ? b[i] : T(0);
     }
 }
 
@@ -318,7 +307,8 @@ void CResample::IndexLanes(AxisPlan& plan, size_t groups) {
     for (size_t g = 0; g < groups; ++g) {
         const int32_t* first = plan.first.data() + 4 * g;
         if (first[3] - first[0] > 8) continue;
-        plan.groupFits[g] = 1;
+        // 2: all within the first 16 values, which a half-width load holds.
+        plan.groupFits[g] = first[3] - first[0] <= 3 ? 2 : 1;
         uint16_t* index = plan.laneIndex.data() + 32 * g;
         for (size_t l = 0; l < 4; ++l) {
             const int at = (first[l] - first[0]) * 3;
@@ -354,56 +344,22 @@ void CResample::PrepareLanes(AxisPlan& plan, int samples) const {
             }
 }
 
-void CResample::PairUp(const AxisPlan& plan, bool bothParities, PairPlan& pairs) {
-    const size_t outputs = size_t(plan.outputs), taps = size_t(plan.taps);
-    // Rows skipped before a window that starts on an odd row.
-    auto skipped = [&](size_t j) { return bothParities ? size_t(0) : size_t(plan.first[j] & 1); };
-    pairs.bits = plan.bits;
-    pairs.pairs = 0;
-    for (size_t j = 0; j < outputs; ++j) pairs.pairs = std::max(pairs.pairs, int((skipped(j) + taps + 1) / 2));
-    pairs.start.assign(outputs, 0);
-    pairs.odd.assign(outputs, 0);
-    pairs.weights.assign(outputs * size_t(pairs.pairs), 0);
-    for (size_t j = 0; j < outputs; ++j) {
-        const int first = plan.first[j];
-        pairs.odd[j] = bothParities && (first & 1);
-        pairs.start[j] = first / 2;
-        const int16_t* w = plan.weights.data() + j * taps;
-        int32_t* out = pairs.weights.data() + j * size_t(pairs.pairs);
-        // Tap t is the first or the second row of its pair.
-        for (size_t t = 0; t < taps; ++t) {
-            const size_t at = skipped(j) + t;
-            const uint32_t half = uint32_t(uint16_t(w[t])) << (at % 2 ? 16 : 0);
-            out[at / 2] = int32_t(uint32_t(out[at / 2]) | half);
-        }
-    }
-}
-
 // ---- Passes --------------------------------------------------------------------------------
 
-void CResample::Interleave(const unsigned char* a, const unsigned char* b, size_t count,
-                           unsigned char* out) const {
-    InterleavePortable(a, b, simd::Interleave(kernels_, a, b, count, out), count, out);
-}
-
-void CResample::Interleave(const int16_t* a, const int16_t* b, size_t count, int16_t* out) const {
-    InterleavePortable(a, b, simd::Interleave(kernels_, a, b, count, out), count, out);
-}
-
-void CResample::VerticalBytes(const unsigned char* const* pairRows, const PairPlan& plan, int j, size_t count,
+void CResample::VerticalBytes(const unsigned char* const* rows, const AxisPlan& plan, int j, size_t count,
                               int16_t* out) const {
-    const int32_t* w = plan.weights.data() + size_t(j) * size_t(plan.pairs);
+    const int16_t* w = plan.weights.data() + size_t(j) * size_t(plan.taps);
     const int shift = plan.bits - kFractionBits;
-    const size_t done = simd::VerticalBytes(kernels_, pairRows, w, plan.pairs, shift, count, out);
-    VerticalPortable(pairRows, w, plan.pairs, shift, done, count, out);
+    const size_t done = simd::VerticalBytes(kernels_, rows, w, plan.taps, shift, count, out);
+    VerticalPortable(rows, w, plan.taps, shift, done, count, out);
 }
 
-void CResample::VerticalWide(const int16_t* const* pairRows, const PairPlan& plan, int j, size_t count,
+void CResample::VerticalWide(const int16_t* const* rows, const AxisPlan& plan, int j, size_t count,
                              unsigned char* out) const {
-    const int32_t* w = plan.weights.data() + size_t(j) * size_t(plan.pairs);
+    const int16_t* w = plan.weights.data() + size_t(j) * size_t(plan.taps);
     const int shift = plan.bits + kFractionBits;
-    const size_t done = simd::VerticalWide(kernels_, pairRows, w, plan.pairs, shift, count, out);
-    VerticalPortable(pairRows, w, plan.pairs, shift, done, count, out);
+    const size_t done = simd::VerticalWide(kernels_, rows, w, plan.taps, shift, count, out);
+    VerticalPortable(rows, w, plan.taps, shift, done, count, out);
 }
 
 void CResample::HorizontalToBytes(const int16_t* in, const AxisPlan& plan, int samples,
@@ -425,137 +381,59 @@ bool CResample::Run(const ImgStruct& s, int width, int height, const Filter& fil
     const bool horizontalFirst = HorizontalFirst(s.Height, uint32_t(height));
     AxisPlan h, v;
     PlanAxis(int(s.Width), width, filter, !horizontalFirst, s.Samples == 1 ? 8 : 2, h);
-    PlanAxis(int(s.Height), height, filter, horizontalFirst, 1, v);
+    PlanAxis(int(s.Height), height, filter, horizontalFirst, 2, v);
     PrepareLanes(h, s.Samples);
-    PairPlan pairs;
-    PairUp(v, horizontalFirst, pairs);
-    return horizontalFirst ? RunHorizontalFirst(s, h, pairs, sink) : RunVerticalFirst(s, h, pairs, sink);
+    return horizontalFirst ? RunHorizontalFirst(s, h, v, sink) : RunVerticalFirst(s, h, v, sink);
 }
 
-namespace {
-
-// The pair rows of the vertical windows, in a ring as deep as the widest
-// window: pair r lives in slot r mod depth while windows need it, and is
-// made (by `make`) the first time one does.
-template <typename T>
-class PairRing {
-public:
-    PairRing(size_t depth, size_t values, int rowCount)
-        : depth_(depth), values_(values), pairCount_((rowCount + 1) / 2), slots_(depth * 2 * values),
-          rows_(depth) {}
-
-    // The pair rows of output j's window, each made when first needed.
-    template <typename Make>
-    const T* const* Window(const CResample::PairPlan& plan, size_t j, Make&& make) {
-        const int start = plan.start[j];
-        const int end = std::min(start + plan.pairs, pairCount_);
-        for (; next_ < end; ++next_) make(next_, Slot(next_));
-        for (size_t p = 0; p < depth_; ++p) rows_[p] = Slot(std::min(start + int(p), end - 1));
-        return rows_.data();
-    }
-
-private:
-    T* Slot(int pair) { return slots_.data() + size_t(pair) % depth_ * 2 * values_; }
-
-    size_t depth_, values_;
-    int pairCount_;
-    int next_ = 0;
-    std::vector<T> slots_;
-    std::vector<const T*> rows_;
-};
-
-}  // namespace
-
-bool CResample::RunVerticalFirst(const ImgStruct& s, const AxisPlan& h, const PairPlan& v, RowSink& sink) const {
+bool CResample::RunVerticalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v, RowSink& sink) const {
     const size_t values = size_t{s.Width} * size_t(s.Samples);
+    const size_t taps = size_t(v.taps);
+    const int lastRow = int(s.Height) - 1;
     // A line for the horizontal pass, zero beyond its inputs.
     std::vector<int16_t> line((size_t{s.Width} + LinePadding(h)) * size_t(s.Samples), 0);
-    PairRing<unsigned char> ring(size_t(v.pairs), values, int(s.Height));
-    auto row = [&](int r) { return r < int(s.Height) ? s.ImgData + size_t(r) * s.LineSize : nullptr; };
-    auto make = [&](int pair, unsigned char* out) { Interleave(row(2 * pair), row(2 * pair + 1), values, out); };
-    Progress progress(WriteProgress(), int(v.start.size()));
+    std::vector<const unsigned char*> rows(taps);
+    Progress progress(WriteProgress(), v.outputs);
     progress.Start();
-    for (size_t j = 0; j < v.start.size(); ++j) {
-        VerticalBytes(ring.Window(v, j, make), v, int(j), values, line.data());
+    for (int j = 0; j < v.outputs; ++j) {
+        // Taps past the window weigh 0; they read the last row.
+        for (size_t t = 0; t < taps; ++t)
+            rows[t] = s.ImgData + size_t(std::min(v.first[size_t(j)] + int(t), lastRow)) * s.LineSize;
+        VerticalBytes(rows.data(), v, j, values, line.data());
         HorizontalToBytes(line.data(), h, s.Samples, sink.Row(uint32_t(j)));
         if (sink.Written(uint32_t(j))) return true;
-        progress.Line(int(j));
+        progress.Line(j);
     }
     return false;
 }
 
-namespace {
-
-// The horizontally resampled rows of an enlargement, made in order, paired
-// both ways as they come: pair r of parity q holds rows 2r + q and
-// 2r + q + 1 (zeros past the last row), kept in a ring per parity as deep
-// as the windows.
-class BothPairs {
-public:
-    BothPairs(const CResample& resampler, size_t depth, size_t values, int rows)
-        : resampler_(resampler), depth_(depth), values_(values), rows_(rows), last_{(rows + 1) / 2 - 1, rows / 2 - 1},
-          lines_(2 * values), slots_(2 * depth * 2 * values) {}
-
-    // Makes rows up to `row` (and the one after, so that its pairs are
-    // whole), each by make(r, out).
-    template <typename Make>
-    void MakeThrough(int row, Make&& make) {
-        row = std::min(row + 1, rows_ - 1);
-        for (; next_ <= row; ++next_) {
-            make(next_, Line(next_));
-            if (next_ >= 1) Pair(next_ - 1, Line(next_ - 1), Line(next_));
-            if (next_ == rows_ - 1) Pair(next_, Line(next_), nullptr);
-        }
-    }
-    // The pair rows of a window of `pairs` pairs from start, of parity odd.
-    const int16_t* const* Window(int start, int pairs, bool odd, std::vector<const int16_t*>& rows) {
-        const int q = odd ? 1 : 0;
-        for (int p = 0; p < pairs; ++p) rows[size_t(p)] = Slot(q, std::min(start + p, last_[q]));
-        return rows.data();
-    }
-
-private:
-    int16_t* Line(int r) { return lines_.data() + size_t(r % 2) * values_; }
-    int16_t* Slot(int parity, int pair) {
-        return slots_.data() + (size_t(parity) * depth_ + size_t(pair) % depth_) * 2 * values_;
-    }
-    // Rows first and first + 1 (null: none) as the pair that starts on first.
-    void Pair(int first, const int16_t* a, const int16_t* b) {
-        resampler_.Interleave(a, b, values_, Slot(first % 2, first / 2));
-    }
-
-    const CResample& resampler_;
-    size_t depth_, values_;
-    int rows_;
-    int last_[2];  // the last pair of each parity
-    int next_ = 0;
-    std::vector<int16_t> lines_;
-    std::vector<int16_t> slots_;
-};
-
-}  // namespace
-
-bool CResample::RunHorizontalFirst(const ImgStruct& s, const AxisPlan& h, const PairPlan& v,
+bool CResample::RunHorizontalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v,
                                    RowSink& sink) const {
     const size_t inValues = size_t{s.Width} * size_t(s.Samples);
     const size_t values = size_t(h.outputs) * size_t(s.Samples);
+    const size_t taps = size_t(v.taps);
+    const int lastRow = int(s.Height) - 1;
     std::vector<int16_t> line((size_t{s.Width} + LinePadding(h)) * size_t(s.Samples), 0);
-    // Source row r resampled horizontally into out.
-    auto make = [&](int r, int16_t* out) {
-        const unsigned char* src = s.ImgData + size_t(r) * s.LineSize;
-        for (size_t i = simd::Widen(kernels_, src, inValues, line.data()); i < inValues; ++i) line[i] = src[i];
-        HorizontalToWide(line.data(), h, s.Samples, out);
-    };
-    BothPairs pairs(*this, size_t(v.pairs) + 2, values, int(s.Height));
-    std::vector<const int16_t*> rows(size_t(v.pairs));
-    Progress progress(WriteProgress(), int(v.start.size()));
+    // Source rows resampled horizontally, in a ring as deep as the window:
+    // row r lives in slot r mod taps while the windows need it.
+    std::vector<int16_t, AlignedAllocator<int16_t>> ring(taps * values);
+    std::vector<const int16_t*> rows(taps);
+    Progress progress(WriteProgress(), v.outputs);
     progress.Start();
-    for (size_t j = 0; j < v.start.size(); ++j) {
-        const int first = 2 * v.start[j] + v.odd[j];
-        pairs.MakeThrough(first + 2 * v.pairs - 1, make);
-        VerticalWide(pairs.Window(v.start[j], v.pairs, v.odd[j], rows), v, int(j), values, sink.Row(uint32_t(j)));
+    int next = 0;
+    for (int j = 0; j < v.outputs; ++j) {
+        const int first = v.first[size_t(j)];
+        const int end = std::min(first + int(taps), lastRow + 1);
+        for (; next < end; ++next) {
+            const unsigned char* src = s.ImgData + size_t(next) * s.LineSize;
+            for (size_t i = simd::Widen(kernels_, src, inValues, line.data()); i < inValues; ++i) line[i] = src[i];
+            HorizontalToWide(line.data(), h, s.Samples, ring.data() + size_t(next) % taps * values);
+        }
+        for (size_t t = 0; t < taps; ++t)
+            rows[t] = ring.data() + size_t(std::min(first + int(t), end - 1)) % taps * values;
+        VerticalWide(rows.data(), v, j, values, sink.Row(uint32_t(j)));
         if (sink.Written(uint32_t(j))) return true;
-        progress.Line(int(j));
+        progress.Line(j);
     }
     return false;
 }

@@ -16,22 +16,31 @@
 // the work done at source resolution. When it is taller, source rows are
 // first resampled horizontally into a ring that holds the vertical window,
 // and each output row is a vertical pass over the ring.
-//
-// Pairs. The vertical pass reads rows in pairs (2r, 2r + 1) interleaved
-// value by value, each pair made once however many windows it falls in, so
-// that its inner loop is a multiply-add of two rows at once with nothing to
-// shuffle. When enlarging, where windows are few rows deep, the pairs
-// (2r + 1, 2r + 2) are made as well, so that no window reads a pair half of
-// which lies outside it.
+
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "ORVIX_0500.h"
 
 namespace orvix {
+
+// Memory on 64-byte boundaries, so that a vector load of a whole lane set
+// never straddles two cache lines.
+template <typename T>
+struct AlignedAllocator {
+    using value_type = T;
+    AlignedAllocator() = default;
+    template <typename U>
+    AlignedAllocator(const AlignedAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(64))); }
+    void deallocate(T* p, size_t) { ::operator delete(p, std::align_val_t(64)); }
+    template <typename U>
+    bool operator==(const AlignedAllocator<U>&) const { return true; }
+};
 
 class CResample {
 public:
@@ -66,13 +75,13 @@ public:
         // lines: per group of `lanes` outputs and tap pair, one 8-weight
         // lane per output holding (w[t], w[t+1]) three times and 0, 0.
         int lanes = 0;
-        std::vector<int16_t> laneWeights;
+        std::vector<int16_t, AlignedAllocator<int16_t>> laneWeights;
         // With four lanes, a group whose outputs' taps start within 8
         // pixels of its first output's (true when shrinking by up to about
         // 2.7) has all its taps of one pair in the 32 values from there:
         // laneIndex holds, per group, the 32 positions in those values
         // that fill its lanes (R, G, B of taps t and t+1), and groupFits
-        // says which groups can be served so.
+        // says which groups can be served so (2: from the first 16 values).
         std::vector<uint16_t> laneIndex;
         std::vector<uint8_t> groupFits;
     };
@@ -87,22 +96,6 @@ public:
     static void PlanAxis(int inputs, int outputs, const Filter& filter, bool wideInput,
                          int tapMultiple, AxisPlan& plan);
 
-    // The vertical axis over pairs of rows: output j weighs the pair rows
-    // start[j] to start[j] + pairs - 1, pair r holding rows 2r and 2r + 1
-    // (2r + 1 and 2r + 2 when odd[j]), by weights[j * pairs + p]: the first
-    // row's weight in the low 16 bits and the second's in the high ones, as
-    // pmaddwd takes them.
-    struct PairPlan {
-        int pairs = 0;
-        int bits = 14;
-        std::vector<int32_t> start;
-        std::vector<uint8_t> odd;
-        std::vector<int32_t> weights;
-    };
-    // Pairs starting on even rows, or with bothParities on the row each
-    // window starts on.
-    static void PairUp(const AxisPlan& plan, bool bothParities, PairPlan& pairs);
-
     // Whether the rows are resampled horizontally first (enlarging
     // vertically), as the Order note above says.
     static bool HorizontalFirst(uint32_t sourceHeight, uint32_t outputHeight) {
@@ -110,17 +103,12 @@ public:
     }
 
     // ---- Passes, one row at a time -------------------------------------
-    // Rows a and b interleaved value by value into out (2 * count values);
-    // a null b stands for a row of zeros.
-    void Interleave(const unsigned char* a, const unsigned char* b, size_t count, unsigned char* out) const;
-    void Interleave(const int16_t* a, const int16_t* b, size_t count, int16_t* out) const;
-    // out[i] = the rounded sum over the pair rows of output j's weight
-    // pairs times values 2i and 2i + 1 of each, for i < count: bytes in,
-    // intermediate out.
-    void VerticalBytes(const unsigned char* const* pairRows, const PairPlan& plan, int j, size_t count,
+    // out[i] = the rounded sum over t of plan's weights of output j times
+    // rows[t][i], for i < count: bytes in, intermediate out.
+    void VerticalBytes(const unsigned char* const* rows, const AxisPlan& plan, int j, size_t count,
                        int16_t* out) const;
-    // The same from intermediate values to bytes, rounded and clipped.
-    void VerticalWide(const int16_t* const* pairRows, const PairPlan& plan, int j, size_t count,
+    // The same from intermediate rows to bytes, rounded and clipped.
+    void VerticalWide(const int16_t* const* rows, const AxisPlan& plan, int j, size_t count,
                       unsigned char* out) const;
     // Every output of a line of `samples` (1 or 3) interleaved channels;
     // in holds plan.inputs pixels and zeros for at least plan.taps + 8
@@ -167,8 +155,8 @@ public:
 private:
     void PrepareLanes(AxisPlan& plan, int samples) const;
     static void IndexLanes(AxisPlan& plan, size_t groups);
-    bool RunVerticalFirst(const ImgStruct& s, const AxisPlan& h, const PairPlan& v, RowSink& sink) const;
-    bool RunHorizontalFirst(const ImgStruct& s, const AxisPlan& h, const PairPlan& v, RowSink& sink) const;
+    bool RunVerticalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v, RowSink& sink) const;
+    bool RunHorizontalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v, RowSink& sink) const;
     Kernels kernels_ = Kernels::Portable;
 };
 

@@ -5,8 +5,8 @@
 // the portable pass. So every kernel set gives the same bytes.
 #include "processing/resample_simd.h"
 
+#include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "processing/cpu.h"
 
@@ -45,76 +45,48 @@ ORVIX_AVX2 inline __m256i RoundShift(__m256i sum, __m256i half, __m128i shift) {
     return _mm256_sra_epi32(_mm256_add_epi32(sum, half), shift);
 }
 
-// Eight values of an interleaved pair row from value i: their (even row,
-// odd row) pairs as 16-bit values, ready for pmaddwd.
-ORVIX_AVX2 inline __m256i PairOf8(const unsigned char* r, size_t i) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * i)));
+// Sixteen values of a row from r as 16-bit values.
+ORVIX_AVX2 inline __m256i Load16(const unsigned char* r) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r)));
 }
-ORVIX_AVX2 inline __m256i PairOf8(const int16_t* r, size_t i) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * i));
+ORVIX_AVX2 inline __m256i Load16(const int16_t* r) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r)); }
+
+// 32 values from their sums as 16-bit words, lo (values 0-15) and hi (16-31).
+ORVIX_AVX2 inline void Store32(int16_t* out, __m256i lo, __m256i hi) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), lo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), hi);
+}
+ORVIX_AVX2 inline void Store32(unsigned char* out, __m256i lo, __m256i hi) {
+    // packus interleaves the two halves by lane: put the 8-byte runs in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
 }
 
-// Sixteen values of a vertical pass whose sums, eight each, are s0 (values
-// 0-7) and s1 (values 8-15), rounded and saturated to 16 bits; in lane
-// order: values 0-3, 8-11 | 4-7, 12-15.
-ORVIX_AVX2 inline __m256i Words16(__m256i s0, __m256i s1, __m256i half, __m128i shift) {
-    return _mm256_packs_epi32(RoundShift(s0, half, shift), RoundShift(s1, half, shift));
-}
-
-ORVIX_AVX2 inline void Store32(int16_t* out, __m256i w0, __m256i w1) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(w0, 0xD8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), _mm256_permute4x64_epi64(w1, 0xD8));
-}
-
-ORVIX_AVX2 inline void Store32(unsigned char* out, __m256i w0, __m256i w1) {
-    // Dwords of packus: 0-3, 8-11, 16-19, 24-27 | 4-7, 12-15, 20-23, 28-31.
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                        _mm256_permutevar8x32_epi32(_mm256_packus_epi16(w0, w1), order));
-}
-
-// Values [from, returned) of a vertical pass over interleaved pair rows, 32
-// at a time: four sums of eight per pair row, one pmaddwd each.
+// Values [from, returned) of a vertical pass, 32 at a time: rows t and t+1
+// unpacked into pairs for one pmaddwd with weights w[t] and w[t+1].
 template <typename In, typename Out>
-ORVIX_AVX2 size_t VerticalAvx2(const In* const* rows, const int32_t* w, int pairs, int shift, size_t from,
+ORVIX_AVX2 size_t VerticalAvx2(const In* const* rows, const int16_t* w, int taps, int shift, size_t from,
                                size_t count, Out* out) {
     const __m256i half = _mm256_set1_epi32(1 << (shift - 1));
     const __m128i bits = _mm_cvtsi32_si128(shift);
     size_t i = from;
     for (; i + 32 <= count; i += 32) {
         __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
-        for (int p = 0; p < pairs; ++p) {
-            const In* r = rows[p];
-            const __m256i wp = _mm256_set1_epi32(w[p]);
-            a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(PairOf8(r, i), wp));
-            a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(PairOf8(r, i + 8), wp));
-            a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(PairOf8(r, i + 16), wp));
-            a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(PairOf8(r, i + 24), wp));
+        for (int t = 0; t < taps; t += 2) {
+            const __m256i wp = _mm256_set1_epi32(WeightPair(w + t));
+            const In* r0 = rows[t] + i;
+            const In* r1 = rows[t + 1] + i;
+            __m256i x = Load16(r0), y = Load16(r1);
+            a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), wp));
+            a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), wp));
+            x = Load16(r0 + 16);
+            y = Load16(r1 + 16);
+            a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), wp));
+            a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), wp));
         }
-        Store32(out + i, Words16(a0, a1, half, bits), Words16(a2, a3, half, bits));
-    }
-    return i;
-}
-
-// Two rows interleaved value by value, b null for a row of zeros: values
-// [0, returned).
-template <typename T>
-ORVIX_AVX2 size_t InterleaveAvx2(const T* a, const T* b, size_t count, T* out) {
-    constexpr size_t kStep = 16 / sizeof(T);
-    size_t i = 0;
-    for (; i + kStep <= count; i += kStep) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-        const __m128i y = b ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)) : _mm_setzero_si128();
-        __m128i lo, hi;
-        if constexpr (sizeof(T) == 1) {
-            lo = _mm_unpacklo_epi8(x, y);
-            hi = _mm_unpackhi_epi8(x, y);
-        } else {
-            lo = _mm_unpacklo_epi16(x, y);
-            hi = _mm_unpackhi_epi16(x, y);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), lo);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + kStep), hi);
+        // unpack and packs both work within 128-bit lanes, so the values
+        // come back in order.
+        Store32(out + i, _mm256_packs_epi32(RoundShift(a0, half, bits), RoundShift(a1, half, bits)),
+                _mm256_packs_epi32(RoundShift(a2, half, bits), RoundShift(a3, half, bits)));
     }
     return i;
 }
@@ -191,9 +163,9 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const int16_t* in, const AxisPlan& plan, 
             const __m256i x = _mm256_shuffle_epi8(LoadPair(a + 6 * p, b + 6 * p), take);
             const __m256i y = _mm256_shuffle_epi8(LoadPair(c + 6 * p, d + 6 * p), take);
             s01 = _mm256_add_epi32(
-                s01, _mm256_madd_epi16(x, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w01 + 16 * p))));
+                s01, _mm256_madd_epi16(x, _mm256_load_si256(reinterpret_cast<const __m256i*>(w01 + 16 * p))));
             s23 = _mm256_add_epi32(
-                s23, _mm256_madd_epi16(y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w23 + 16 * p))));
+                s23, _mm256_madd_epi16(y, _mm256_load_si256(reinterpret_cast<const __m256i*>(w23 + 16 * p))));
         }
         FinishColour4<kBytes>(s01, s23, shift, static_cast<char*>(out) + k * outBytes);
     }
@@ -257,44 +229,47 @@ ORVIX_AVX512 inline __m512i RoundShift512(__m512i sum, __m512i half, __m128i shi
     return _mm512_sra_epi32(_mm512_add_epi32(sum, half), shift);
 }
 
-ORVIX_AVX512 inline __m512i PairOf16(const unsigned char* r, size_t i) {
-    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * i)));
+ORVIX_AVX512 inline __m512i Load32(const unsigned char* r) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r)));
 }
-ORVIX_AVX512 inline __m512i PairOf16(const int16_t* r, size_t i) { return _mm512_loadu_si512(r + 2 * i); }
+ORVIX_AVX512 inline __m512i Load32(const int16_t* r) { return _mm512_loadu_si512(r); }
 
-// packs works within 128-bit lanes; these put 64 values back in order.
-ORVIX_AVX512 inline void Store64(int16_t* out, __m512i w0, __m512i w1) {
+// 64 values from their sums as 16-bit words, lo (values 0-31) and hi (32-63).
+ORVIX_AVX512 inline void Store64(int16_t* out, __m512i lo, __m512i hi) {
+    _mm512_storeu_si512(out, lo);
+    _mm512_storeu_si512(out + 32, hi);
+}
+ORVIX_AVX512 inline void Store64(unsigned char* out, __m512i lo, __m512i hi) {
+    // packus works within 128-bit lanes: put the 8-byte runs in order.
     const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
-    _mm512_storeu_si512(out, _mm512_permutexvar_epi64(order, w0));
-    _mm512_storeu_si512(out + 32, _mm512_permutexvar_epi64(order, w1));
-}
-
-ORVIX_AVX512 inline void Store64(unsigned char* out, __m512i w0, __m512i w1) {
-    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    _mm512_storeu_si512(out, _mm512_permutexvar_epi32(order, _mm512_packus_epi16(w0, w1)));
+    _mm512_storeu_si512(out, _mm512_permutexvar_epi64(order, _mm512_packus_epi16(lo, hi)));
 }
 
 // Values [0, returned) of a vertical pass: 64 at a time, then AVX2's.
 template <typename In, typename Out>
-ORVIX_AVX512 size_t VerticalAvx512(const In* const* rows, const int32_t* w, int pairs, int shift, size_t count,
+ORVIX_AVX512 size_t VerticalAvx512(const In* const* rows, const int16_t* w, int taps, int shift, size_t count,
                                    Out* out) {
     const __m512i half = _mm512_set1_epi32(1 << (shift - 1));
     const __m128i bits = _mm_cvtsi32_si128(shift);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
         __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
-        for (int p = 0; p < pairs; ++p) {
-            const In* r = rows[p];
-            const __m512i wp = _mm512_set1_epi32(w[p]);
-            a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(PairOf16(r, i), wp));
-            a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(PairOf16(r, i + 16), wp));
-            a2 = _mm512_add_epi32(a2, _mm512_madd_epi16(PairOf16(r, i + 32), wp));
-            a3 = _mm512_add_epi32(a3, _mm512_madd_epi16(PairOf16(r, i + 48), wp));
+        for (int t = 0; t < taps; t += 2) {
+            const __m512i wp = _mm512_set1_epi32(WeightPair(w + t));
+            const In* r0 = rows[t] + i;
+            const In* r1 = rows[t + 1] + i;
+            __m512i x = Load32(r0), y = Load32(r1);
+            a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(_mm512_unpacklo_epi16(x, y), wp));
+            a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(_mm512_unpackhi_epi16(x, y), wp));
+            x = Load32(r0 + 32);
+            y = Load32(r1 + 32);
+            a2 = _mm512_add_epi32(a2, _mm512_madd_epi16(_mm512_unpacklo_epi16(x, y), wp));
+            a3 = _mm512_add_epi32(a3, _mm512_madd_epi16(_mm512_unpackhi_epi16(x, y), wp));
         }
         Store64(out + i, _mm512_packs_epi32(RoundShift512(a0, half, bits), RoundShift512(a1, half, bits)),
                 _mm512_packs_epi32(RoundShift512(a2, half, bits), RoundShift512(a3, half, bits)));
     }
-    return VerticalAvx2(rows, w, pairs, shift, i, count, out);
+    return VerticalAvx2(rows, w, taps, shift, i, count, out);
 }
 
 ORVIX_AVX512 inline __m512i ColourPairs512() {
@@ -315,7 +290,7 @@ ORVIX_AVX512 inline __m512i ColourGroup512(const int16_t* in, const AxisPlan& pl
         const __m512i index = _mm512_loadu_si512(plan.laneIndex.data() + k / 4 * 32);
         for (size_t p = 0; p < pairs; ++p) {
             const __m512i x = _mm512_permutexvar_epi16(index, _mm512_loadu_si512(a + 6 * p));
-            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(x, _mm512_loadu_si512(w + 32 * p)));
+            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(x, _mm512_load_si512(w + 32 * p)));
         }
         return sum;
     }
@@ -324,7 +299,7 @@ ORVIX_AVX512 inline __m512i ColourGroup512(const int16_t* in, const AxisPlan& pl
         x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * p)), 1);
         x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 6 * p)), 2);
         x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 6 * p)), 3);
-        sum = _mm512_add_epi32(sum, _mm512_madd_epi16(_mm512_shuffle_epi8(x, take), _mm512_loadu_si512(w + 32 * p)));
+        sum = _mm512_add_epi32(sum, _mm512_madd_epi16(_mm512_shuffle_epi8(x, take), _mm512_load_si512(w + 32 * p)));
     }
     return sum;
 }
@@ -346,8 +321,17 @@ ORVIX_AVX512 inline void FinishColour8(__m512i s0, __m512i s1, int shift, void* 
         _mm512_mask_storeu_epi16(out, 0xFFFFFF, rgb);
 }
 
+// The 32 values from p, or only the first 16 (the rest undefined) when the
+// permute reads no others: a load that crosses fewer cache lines.
+template <bool kNarrow>
+ORVIX_AVX512 inline __m512i LoadTaps(const int16_t* p) {
+    if constexpr (kNarrow) return _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    return _mm512_loadu_si512(p);
+}
+
 // Two groups of four colour outputs that fit the permute, k to k+3 into s0
 // and k+4 to k+7 into s1, in one loop so that their work overlaps.
+template <bool kNarrow>
 ORVIX_AVX512 inline void FittingGroups512(const int16_t* in, const AxisPlan& plan, size_t k, __m512i& s0,
                                           __m512i& s1) {
     const size_t pairs = size_t(plan.taps) / 2;
@@ -360,10 +344,24 @@ ORVIX_AVX512 inline void FittingGroups512(const int16_t* in, const AxisPlan& pla
     s0 = _mm512_setzero_si512();
     s1 = _mm512_setzero_si512();
     for (size_t p = 0; p < pairs; ++p, a0 += 6, a1 += 6, w0 += 32, w1 += 32) {
-        const __m512i x0 = _mm512_permutexvar_epi16(index0, _mm512_loadu_si512(a0));
-        const __m512i x1 = _mm512_permutexvar_epi16(index1, _mm512_loadu_si512(a1));
-        s0 = _mm512_add_epi32(s0, _mm512_madd_epi16(x0, _mm512_loadu_si512(w0)));
-        s1 = _mm512_add_epi32(s1, _mm512_madd_epi16(x1, _mm512_loadu_si512(w1)));
+        const __m512i x0 = _mm512_permutexvar_epi16(index0, LoadTaps<kNarrow>(a0));
+        const __m512i x1 = _mm512_permutexvar_epi16(index1, LoadTaps<kNarrow>(a1));
+        s0 = _mm512_add_epi32(s0, _mm512_madd_epi16(x0, _mm512_load_si512(w0)));
+        s1 = _mm512_add_epi32(s1, _mm512_madd_epi16(x1, _mm512_load_si512(w1)));
+    }
+}
+
+// The sums of colour outputs k to k+7, as the fastest way for their groups gives them.
+ORVIX_AVX512 inline void Colour8(const int16_t* in, const AxisPlan& plan, size_t k, __m512i take, __m512i& s0,
+                                 __m512i& s1) {
+    const int fits = std::min(plan.groupFits[k / 4], plan.groupFits[k / 4 + 1]);
+    if (fits == 2) {
+        FittingGroups512<true>(in, plan, k, s0, s1);
+    } else if (fits == 1) {
+        FittingGroups512<false>(in, plan, k, s0, s1);
+    } else {
+        s0 = ColourGroup512(in, plan, k, take);
+        s1 = ColourGroup512(in, plan, k + 4, take);
     }
 }
 
@@ -377,12 +375,7 @@ ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& pl
     size_t k = 0;
     for (; k + 8 <= covered; k += 8) {
         __m512i s0, s1;
-        if (plan.groupFits[k / 4] && plan.groupFits[k / 4 + 1]) {
-            FittingGroups512(in, plan, k, s0, s1);
-        } else {
-            s0 = ColourGroup512(in, plan, k, take);
-            s1 = ColourGroup512(in, plan, k + 4, take);
-        }
+        Colour8(in, plan, k, take, s0, s1);
         FinishColour8<kBytes>(s0, s1, shift, static_cast<char*>(out) + k * outBytes);
     }
     if (k + 4 <= covered) {
@@ -423,34 +416,25 @@ int ColourLanes(Kernels kernels) {
 }
 
 template <typename In, typename Out>
-size_t Vertical(Kernels kernels, const In* const* rows, const int32_t* w, int pairs, int shift, size_t count,
+size_t Vertical(Kernels kernels, const In* const* rows, const int16_t* w, int taps, int shift, size_t count,
                 Out* out) {
-    if (kernels == Kernels::Avx512) return VerticalAvx512(rows, w, pairs, shift, count, out);
-    if (kernels == Kernels::Avx2) return VerticalAvx2(rows, w, pairs, shift, 0, count, out);
+    if (kernels == Kernels::Avx512) return VerticalAvx512(rows, w, taps, shift, count, out);
+    if (kernels == Kernels::Avx2) return VerticalAvx2(rows, w, taps, shift, 0, count, out);
     return 0;
 }
 
-size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int32_t* w, int pairs, int shift,
+size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int16_t* w, int taps, int shift,
                      size_t count, int16_t* out) {
-    return Vertical(kernels, rows, w, pairs, shift, count, out);
+    return Vertical(kernels, rows, w, taps, shift, count, out);
 }
 
-size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int32_t* w, int pairs, int shift,
+size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int16_t* w, int taps, int shift,
                     size_t count, unsigned char* out) {
-    return Vertical(kernels, rows, w, pairs, shift, count, out);
+    return Vertical(kernels, rows, w, taps, shift, count, out);
 }
 
 size_t Widen(Kernels kernels, const unsigned char* in, size_t count, int16_t* out) {
     return kernels == Kernels::Portable ? 0 : WidenAvx2(in, count, out);
-}
-
-size_t Interleave(Kernels kernels, const unsigned char* a, const unsigned char* b, size_t count,
-                  unsigned char* out) {
-    return kernels == Kernels::Portable ? 0 : InterleaveAvx2(a, b, count, out);
-}
-
-size_t Interleave(Kernels kernels, const int16_t* a, const int16_t* b, size_t count, int16_t* out) {
-    return kernels == Kernels::Portable ? 0 : InterleaveAvx2(a, b, count, out);
 }
 
 size_t HorizontalToBytes(Kernels kernels, const int16_t* in, const AxisPlan& plan, int samples, int shift,
@@ -467,13 +451,11 @@ size_t HorizontalToWide(Kernels kernels, const int16_t* in, const AxisPlan& plan
 
 Kernels Supported(Kernels) { return Kernels::Portable; }
 int ColourLanes(Kernels) { return 0; }
-size_t VerticalBytes(Kernels, const unsigned char* const*, const int32_t*, int, int, size_t, int16_t*) { return 0; }
-size_t VerticalWide(Kernels, const int16_t* const*, const int32_t*, int, int, size_t, unsigned char*) { return 0; }
+size_t VerticalBytes(Kernels, const unsigned char* const*, const int16_t*, int, int, size_t, int16_t*) { return 0; }
+size_t VerticalWide(Kernels, const int16_t* const*, const int16_t*, int, int, size_t, unsigned char*) { return 0; }
 size_t HorizontalToBytes(Kernels, const int16_t*, const CResample::AxisPlan&, int, int, unsigned char*) { return 0; }
 size_t HorizontalToWide(Kernels, const int16_t*, const CResample::AxisPlan&, int, int, int16_t*) { return 0; }
 size_t Widen(Kernels, const unsigned char*, size_t, int16_t*) { return 0; }
-size_t Interleave(Kernels, const unsigned char*, const unsigned char*, size_t, unsigned char*) { return 0; }
-size_t Interleave(Kernels, const int16_t*, const int16_t*, size_t, int16_t*) { return 0; }
 
 #endif
 

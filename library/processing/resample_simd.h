@@ -19,16 +19,11 @@ Kernels Supported(Kernels wanted);
 // 0 when the kernels want none.
 int ColourLanes(Kernels kernels);
 
-// Values [0, returned) of the vertical passes over interleaved pair rows.
-size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int32_t* w, int pairs,
+// Values [0, returned) of the vertical passes (taps even).
+size_t VerticalBytes(Kernels kernels, const unsigned char* const* rows, const int16_t* w, int taps,
                      int shift, size_t count, int16_t* out);
-size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int32_t* w, int pairs, int shift,
+size_t VerticalWide(Kernels kernels, const int16_t* const* rows, const int16_t* w, int taps, int shift,
                     size_t count, unsigned char* out);
-
-// Two rows interleaved (b null: zeros): values [0, returned).
-size_t Interleave(Kernels kernels, const unsigned char* a, const unsigned char* b, size_t count,
-                  unsigned char* out);
-size_t Interleave(Kernels kernels, const int16_t* a, const int16_t* b, size_t count, int16_t* out);
 
 // Bytes widened to 16 bits: values [0, returned).
 size_t Widen(Kernels kernels, const unsigned char* in, size_t count, int16_t* out);
