@@ -16,7 +16,6 @@
 // the work done at source resolution. When it is taller, source rows are
 // first resampled horizontally into a ring that holds the vertical window,
 // and each output row is a vertical pass over the ring.
-
 #pragma once
 
 #include <cstddef>
