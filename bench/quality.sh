@@ -75,21 +75,8 @@ orvix=$build/tools/orvix
 export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 OPENCV_FOR_THREADS_NUM=1 \
        OPENBLAS_NUM_THREADS=1
 
-# The photo of peers.sh: gradients in two channels, noise in the third, and
-# a blurred copy of noise laid over all three.
 echo "generating the 6000x4000 photo ..." >&2
-/usr/bin/python3 - "$work" <<'EOF'
-import sys
-from PIL import Image, ImageChops, ImageFilter
-w, h, out = 6000, 4000, sys.argv[1]
-r = Image.linear_gradient("L").resize((w, h))
-g = Image.radial_gradient("L").resize((w, h))
-b = Image.effect_noise((w, h), 60)
-texture = Image.effect_noise((w, h), 90).filter(ImageFilter.GaussianBlur(2))
-rgb = Image.merge("RGB", [ImageChops.add(c, texture, 2.0) for c in (r, g, b)])
-rgb.save(out + "/photo.ppm")
-rgb.save(out + "/photo.jpg", quality=90)
-EOF
+/usr/bin/python3 "$root/bench/make_photo.py" "$work"
 
 # Median wall time in milliseconds of a command run $runs times.
 median_ms() {

@@ -87,50 +87,57 @@ long MinorFaults() {
     return u.ru_minflt;
 }
 
-const char* KernelName(orvix::CScaleImage::Kernels k) {
-    using K = orvix::CScaleImage::Kernels;
-    return k == K::Avx512 ? "avx512" : k == K::Avx2 ? "avx2" : k == K::Portable ? "portable" : "best";
-}
-
 int Runs(int argc, char** argv, int at) { return at < argc ? std::max(1, std::atoi(argv[at])) : 5; }
 
-int Scale(int argc, char** argv) {
-    const double factor = std::atof(argv[3]);
-    using K = orvix::CScaleImage::Kernels;
+// The options of the scale and resample modes.
+struct TimerOptions {
     int runs = 5;
     bool verbose = false;
     const char* out = nullptr;
-    K kernels = K::Best;
-    for (int i = 4; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--portable")) kernels = K::Portable;
-        else if (!std::strcmp(argv[i], "--kernels") && i + 1 < argc) {
-            const std::string k = argv[++i];
-            if (k == "portable") kernels = K::Portable;
-            else if (k == "avx2") kernels = K::Avx2;
-            else if (k == "avx512") kernels = K::Avx512;
-            else return Usage(argv[0]);
-        } else if (!std::strcmp(argv[i], "--verbose")) verbose = true;
-        else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) out = argv[++i];
-        else runs = std::max(1, std::atoi(argv[i]));
+    std::string kernels = "best";  // portable, avx2, avx512 or best
+    bool ok = true;
+};
+
+TimerOptions ParseOptions(int argc, char** argv, int from) {
+    TimerOptions o;
+    for (int i = from; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--portable") o.kernels = "portable";
+        else if (a == "--kernels" && i + 1 < argc) o.kernels = argv[++i];
+        else if (a == "--verbose") o.verbose = true;
+        else if (a == "--out" && i + 1 < argc) o.out = argv[++i];
+        else o.runs = std::max(1, std::atoi(argv[i]));
     }
-    std::fprintf(stderr, "kernels: %s\n", KernelName(orvix::Scaler().UseKernels(kernels)));
-    ImgClass src, dst;
-    SetName(src, argv[2]);
-    if (ReadImage(false, &src)) {
-        std::fprintf(stderr, "cannot read %s: %s\n", argv[2], Get_Last_Error());
-        return 1;
-    }
+    o.ok = o.kernels == "portable" || o.kernels == "avx2" || o.kernels == "avx512" || o.kernels == "best";
+    return o;
+}
+
+// The kernel set of either engine by name, and the name of what it got.
+template <typename K>
+K KernelsNamed(const std::string& name) {
+    return name == "portable" ? K::Portable : name == "avx2" ? K::Avx2 : name == "avx512" ? K::Avx512 : K::Best;
+}
+template <typename K>
+const char* KernelName(K k) {
+    return k == K::Avx512 ? "avx512" : k == K::Avx2 ? "avx2" : k == K::Portable ? "portable" : "best";
+}
+
+// Times o.runs calls of make, each into a fresh output made and released
+// inside the timed span; prints "WxH median min max" and writes the last
+// output to --out.
+int TimeFresh(const TimerOptions& o, const std::function<bool(ImgClass&)>& make) {
+    ImgClass dst;
     std::vector<double> times;
-    for (int run = 0; run < runs; ++run) {
-        const VmCounters vm = verbose ? VmCounters::Now() : VmCounters{};
+    for (int run = 0; run < o.runs; ++run) {
+        const VmCounters vm = o.verbose ? VmCounters::Now() : VmCounters{};
         const long faults = MinorFaults();
         const auto start = std::chrono::steady_clock::now();
         bool failed;
         {
             ImgClass fresh;
-            failed = ScaleImage(&src, factor, -1.0, &fresh);
+            failed = make(fresh);
             // The last run's output is kept for --out and the size.
-            if (run + 1 == runs) std::swap(fresh.ImgStruct, dst.ImgStruct);
+            if (run + 1 == o.runs) std::swap(fresh.ImgStruct, dst.ImgStruct);
         }
         const double t = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (failed) {
@@ -138,7 +145,7 @@ int Scale(int argc, char** argv) {
             return 1;
         }
         times.push_back(t);
-        if (verbose) {
+        if (o.verbose) {
             const VmCounters now = VmCounters::Now();
             std::fprintf(stderr, "run %d: %.2f ms, %ld minor faults, %ld huge pages, %ld fallbacks, %ld compaction stalls\n",
                          run, t, MinorFaults() - faults, now.thpAlloc - vm.thpAlloc,
@@ -146,47 +153,44 @@ int Scale(int argc, char** argv) {
         }
     }
     std::sort(times.begin(), times.end());
-    const double ms = times[times.size() / 2];
-    std::printf("%ux%u %.2f %.2f %.2f\n", dst.ImgStruct.Width, dst.ImgStruct.Height, ms, times.front(),
-                times.back());
-    if (out) {
-        SetName(dst, out);
+    std::printf("%ux%u %.2f %.2f %.2f\n", dst.ImgStruct.Width, dst.ImgStruct.Height, times[times.size() / 2],
+                times.front(), times.back());
+    if (o.out) {
+        SetName(dst, o.out);
         if ((dst.ImgStruct.Samples == 3 ? Write_8BitPPM(&dst) : Write_8BitPGM(&dst))) {
-            std::fprintf(stderr, "cannot write %s: %s\n", out, Get_Last_Error());
+            std::fprintf(stderr, "cannot write %s: %s\n", o.out, Get_Last_Error());
             return 1;
         }
     }
     return 0;
 }
 
-const char* KernelName(orvix::CResample::Kernels k) {
-    using K = orvix::CResample::Kernels;
-    return k == K::Avx512 ? "avx512" : k == K::Avx2 ? "avx2" : k == K::Portable ? "portable" : "best";
+bool ReadSource(const char* path, ImgClass& src) {
+    SetName(src, path);
+    if (!ReadImage(false, &src)) return true;
+    std::fprintf(stderr, "cannot read %s: %s\n", path, Get_Last_Error());
+    return false;
+}
+
+int Scale(int argc, char** argv) {
+    const double factor = std::atof(argv[3]);
+    const TimerOptions o = ParseOptions(argc, argv, 4);
+    if (!o.ok) return Usage(argv[0]);
+    using K = orvix::CScaleImage::Kernels;
+    std::fprintf(stderr, "kernels: %s\n", KernelName(orvix::Scaler().UseKernels(KernelsNamed<K>(o.kernels))));
+    ImgClass src;
+    if (!ReadSource(argv[2], src)) return 1;
+    return TimeFresh(o, [&](ImgClass& out) { return ScaleImage(&src, factor, -1.0, &out); });
 }
 
 int Resample(int argc, char** argv) {
     const double factor = std::atof(argv[3]);
+    const TimerOptions o = ParseOptions(argc, argv, 4);
+    if (!o.ok) return Usage(argv[0]);
     using K = orvix::CResample::Kernels;
-    int runs = 5;
-    const char* out = nullptr;
-    K kernels = K::Best;
-    for (int i = 4; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--kernels") && i + 1 < argc) {
-            const std::string k = argv[++i];
-            if (k == "portable") kernels = K::Portable;
-            else if (k == "avx2") kernels = K::Avx2;
-            else if (k == "avx512") kernels = K::Avx512;
-            else return Usage(argv[0]);
-        } else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) out = argv[++i];
-        else runs = std::max(1, std::atoi(argv[i]));
-    }
-    std::fprintf(stderr, "kernels: %s\n", KernelName(orvix::Resampler().UseKernels(kernels)));
-    ImgClass src, dst;
-    SetName(src, argv[2]);
-    if (ReadImage(false, &src)) {
-        std::fprintf(stderr, "cannot read %s: %s\n", argv[2], Get_Last_Error());
-        return 1;
-    }
+    std::fprintf(stderr, "kernels: %s\n", KernelName(orvix::Resampler().UseKernels(KernelsNamed<K>(o.kernels))));
+    ImgClass src;
+    if (!ReadSource(argv[2], src)) return 1;
     // The size the orvix tool asks for at this factor.
     const int width = static_cast<int>(src.ImgStruct.Width * factor + 0.5);
     const int height = static_cast<int>(src.ImgStruct.Height * factor + 0.5);
@@ -194,33 +198,7 @@ int Resample(int argc, char** argv) {
         std::fprintf(stderr, "factor %g leaves no image\n", factor);
         return 1;
     }
-    std::vector<double> times;
-    for (int run = 0; run < runs; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        bool failed;
-        {
-            ImgClass fresh;
-            failed = ResampleImage(&src, &fresh, width, height, FILTER_LANCZOS3);
-            if (run + 1 == runs) std::swap(fresh.ImgStruct, dst.ImgStruct);
-        }
-        const double t = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (failed) {
-            std::fprintf(stderr, "failed: %s\n", Get_Last_Error());
-            return 1;
-        }
-        times.push_back(t);
-    }
-    std::sort(times.begin(), times.end());
-    std::printf("%ux%u %.2f %.2f %.2f\n", dst.ImgStruct.Width, dst.ImgStruct.Height, times[times.size() / 2],
-                times.front(), times.back());
-    if (out) {
-        SetName(dst, out);
-        if ((dst.ImgStruct.Samples == 3 ? Write_8BitPPM(&dst) : Write_8BitPGM(&dst))) {
-            std::fprintf(stderr, "cannot write %s: %s\n", out, Get_Last_Error());
-            return 1;
-        }
-    }
-    return 0;
+    return TimeFresh(o, [&](ImgClass& out) { return ResampleImage(&src, &out, width, height, FILTER_LANCZOS3); });
 }
 
 int Read(int argc, char** argv) {
