@@ -55,17 +55,9 @@ export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 OPENCV_FOR_THR
 echo "generating the 6000x4000 photo ..." >&2
 /usr/bin/python3 "$root/bench/make_photo.py" "$work"
 
-# Median wall time in milliseconds of a command run $runs times.
-median_ms() {
-  local times=() start end
-  for ((i = 0; i < runs; i++)); do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.1f", a[int((NR + 1) / 2)] / 1000 }'
-}
+# The median alone of lib.sh's median_ms.
+. "$root/bench/lib.sh"
+median_of() { median_ms "$@" | cut -d' ' -f1; }
 
 # OpenCV timed in its interpreter: mode "memory" (resize only) or an output file.
 opencv_ms() {
@@ -123,15 +115,15 @@ echo "   targets: ratio < 1.0 against ImageMagick, <= 1.1 against OpenCV"
 printf '%-5s %9s | %9s %6s | %9s %6s | %9s %6s\n' out ours OpenCV ratio ImageMagick ratio libvips ratio
 for ext in tif jpg; do
   if [ $ext = tif ]; then
-    ours=$(median_ms "$orvix" scale "$work/photo.jpg" "$work/o.tif" 0.5 --format tiff)
-    im=$(median_ms /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
+    ours=$(median_of "$orvix" scale "$work/photo.jpg" "$work/o.tif" 0.5 --format tiff)
+    im=$(median_of /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
          -compress None "$work/i.tif")
-    vips=$(median_ms /usr/bin/vips resize "$work/photo.jpg" "$work/v.tif[compression=none]" 0.5 --kernel cubic)
+    vips=$(median_of /usr/bin/vips resize "$work/photo.jpg" "$work/v.tif[compression=none]" 0.5 --kernel cubic)
   else
-    ours=$(median_ms "$orvix" scale "$work/photo.jpg" "$work/o.jpg" 0.5 --format jpeg --quality 85)
-    im=$(median_ms /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
+    ours=$(median_of "$orvix" scale "$work/photo.jpg" "$work/o.jpg" 0.5 --format jpeg --quality 85)
+    im=$(median_of /usr/bin/convert -limit thread 1 "$work/photo.jpg" -filter Catrom -resize 50% \
          -quality 85 -sampling-factor 2x2 "$work/i.jpg")
-    vips=$(median_ms /usr/bin/vips resize "$work/photo.jpg" "$work/v.jpg[Q=85,subsample-mode=on]" 0.5 \
+    vips=$(median_of /usr/bin/vips resize "$work/photo.jpg" "$work/v.jpg[Q=85,subsample-mode=on]" 0.5 \
            --kernel cubic)
   fi
   read -r cv _ < <(opencv_ms "$work/c.$ext" 0.5)

@@ -78,18 +78,8 @@ export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 OPENCV_FOR_THR
 echo "generating the 6000x4000 photo ..." >&2
 /usr/bin/python3 "$root/bench/make_photo.py" "$work"
 
-# Median wall time in milliseconds of a command run $runs times.
-median_ms() {
-  local times=() start end
-  for ((i = 0; i < runs; i++)); do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 }
-    END { printf "%.1f %.1f %.1f\n", a[int((NR + 1) / 2)] / 1000, a[1] / 1000, a[NR] / 1000 }'
-}
+# median_ms
+. "$root/bench/lib.sh"
 
 # Pillow and OpenCV timed in the interpreter on the decoded photo; prints
 # "name WxH median min max" per resizer and saves each last output as
