@@ -415,10 +415,13 @@ bool ScaleDialogModel::WriteSmooth(const FilePlan& plan, ImgClass& source, ImgCl
     const bool hadPixels = source.ImgStruct.ImgData != nullptr;
     bool failed = false;
     const char* fallback = "the image could not be read upright";
-    // A source not read yet (with "Limit  Memory Usage") is read upright
-    // here; the resampler would read it as stored.
-    if (!hadPixels && (plan.orientation != 1 || plan.unscaled))
+    // A source not read yet (with "Limit  Memory Usage") is read here,
+    // upright, and given the dialog's resolution as a cached one has.
+    if (!hadPixels) {
         failed = ReadImageUpright(false, source, plan.orientation);
+        source.ImgStruct.ResUnit = output.ImgStruct.ResUnit;
+        source.ImgStruct.Resolution = output.ImgStruct.Resolution;
+    }
     if (!failed) failed = ResampleAndWrite(plan, source, output, fallback);
     // Keeping a source read here in the cache would undo what the user limited.
     if (!hadPixels) source.FreeData();

@@ -269,30 +269,38 @@ TEST_F(BatchRunTest, SmoothRunsGiveEachFileItsOwnSize) {
     }
 }
 
-// With "Limit  Memory Usage" the rows stream into the file; the picture is
-// the same, and JPEG outputs are made too (the source is read for them).
-TEST_F(BatchRunTest, SmoothLimitedMemoryWritesTheSamePixels) {
+// With "Limit  Memory Usage" the rows stream into the file: the same file,
+// at the dialog's resolution rather than the source's, also at 100 %; and
+// JPEG outputs are made too (the source is read for them).
+TEST_F(BatchRunTest, SmoothLimitedMemoryWritesTheSameFiles) {
     WriteSource(Src("a.jpg"), 200, 120);
-    WriteSource(Src("b.tif"), 90, 150, 2);
+    WriteSource(Src("b.tif"), 90, 150, 2);  // both 300 dpi
     List({"a.jpg", "b.tif"});
     model_.Click(kSmoothResizing);
-    Edit(kScale, "20");
-    model_.Click(kLimitMemory);
-    const std::vector<FileOutcome> streamed = Run();
-    for (const FileOutcome& o : streamed) {
-        const ImgClass* cached = model_.Cache().Find(o.source);
-        EXPECT_FALSE(cached && cached->ImgStruct.ImgData) << "a limited run keeps no pixels: " << o.source;
-    }
-    model_.Click(kLimitMemory);
-    const std::vector<FileOutcome> inMemory = Run();
-    ASSERT_EQ(inMemory.size(), 2u);
-    ASSERT_EQ(streamed.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) {
-        ASSERT_EQ(streamed[i].status, Status::Converted) << streamed[i].reason;
-        EXPECT_EQ(Pixels(streamed[i].output), Pixels(inMemory[i].output)) << streamed[i].output;
+    model_.SetText(kOutRes, "72");
+    for (const char* percent : {"20", "100"}) {
+        SCOPED_TRACE(percent);
+        Edit(kScale, percent);
+        model_.Cache().Clear();
+        model_.Click(kLimitMemory);
+        const std::vector<FileOutcome> streamed = Run();
+        for (const FileOutcome& o : streamed) {
+            const ImgClass* cached = model_.Cache().Find(o.source);
+            EXPECT_FALSE(cached && cached->ImgStruct.ImgData) << "a limited run keeps no pixels: " << o.source;
+        }
+        model_.Click(kLimitMemory);
+        const std::vector<FileOutcome> inMemory = Run();
+        ASSERT_EQ(inMemory.size(), 2u);
+        ASSERT_EQ(streamed.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            ASSERT_EQ(streamed[i].status, Status::Converted) << streamed[i].reason;
+            EXPECT_EQ(ReadBytes(streamed[i].output), ReadBytes(inMemory[i].output)) << streamed[i].output;
+            EXPECT_FLOAT_EQ(testing_support::ReadTiffTags(streamed[i].output).xres, 72.0f) << streamed[i].output;
+        }
     }
     model_.Cache().Clear();
     model_.Click(kLimitMemory);
+    Edit(kScale, "20");
     ChooseFormat("JPEG");
     for (const FileOutcome& o : Run()) EXPECT_EQ(o.status, Status::Converted) << o.reason;
 }
