@@ -220,9 +220,9 @@ ORVIX_API bool Low_Memory_ResampleImage(bool lzw, ImgClass* src, char* out, int 
 // Reads img's FileName as ReadImage does, for a picture to be resized to
 // width x height (<= 0: from the other side's aspect ratio; sides as
 // img's Rotation leaves them). A JPEG is decoded reduced by 2, 4 or 8
-// through its DCT scaling, the most that still leaves at least twice the
-// target on both sides, at a fraction of a whole decode; other formats are
-// read whole. The resolution is divided by the reduction, so the print size
+// through its DCT scaling, the most that divides both its sides and still
+// leaves at least twice the target on both, at a fraction of a whole
+// decode; other formats are read whole. The resolution is divided by the reduction, so the print size
 // holds. *reduction (unless null) receives it: 1 for a whole read.
 ORVIX_API bool ReadImageForSize(bool swap, ImgClass* img, int width, int height, int* reduction);
 

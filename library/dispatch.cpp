@@ -50,7 +50,10 @@ bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int
 namespace {
 
 // The reduction of a JPEG decode that still leaves at least twice the
-// target on both sides of the stored picture; 1 when none does.
+// target on both sides of the stored picture; 1 when none does. Only one
+// that divides both sides: libjpeg rounds a part block up to a whole
+// reduced pixel, which would stretch the picture by up to a reduction's
+// worth of pixels.
 int JpegReduction(const char* path, int width, int height, int rotation) {
     JpegHeaderInfo info;
     if (ReadJpegHeader(path, info)) return 1;
@@ -64,6 +67,7 @@ int JpegReduction(const char* path, int width, int height, int rotation) {
     if (w <= 0) w = std::max(1, int(std::trunc(double(info.width) * h / info.height + 0.5)));
     if (h <= 0) h = std::max(1, int(std::trunc(double(info.height) * w / info.width + 0.5)));
     for (int reduction : {8, 4, 2}) {
+        if (info.width % uint32_t(reduction) != 0 || info.height % uint32_t(reduction) != 0) continue;
         const uint64_t dw = (uint64_t{info.width} + uint64_t(reduction) - 1) / uint64_t(reduction);
         const uint64_t dh = (uint64_t{info.height} + uint64_t(reduction) - 1) / uint64_t(reduction);
         if (dw >= 2 * uint64_t(w) && dh >= 2 * uint64_t(h)) return reduction;

@@ -210,19 +210,17 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
     }
     SetOutputResolution(o);
     o.Planar = 0;
-    if (plan.smooth && plan.outWidth <= 0) {
+    if (plan.smooth && (plan.outWidth <= 0 || plan.outHeight <= 0)) {
         outcome.reason = "the output would have no pixels";
-        return;
-    }
-    if (plan.reduceOnLoad) {
-        ConvertReduced(plan, output, outcome);
         return;
     }
     const uint64_t expected =
         uint64_t(std::max(header_.Width, 0)) * uint64_t(std::max(header_.Height, 0)) * uint64_t(std::max<int>(header_.Samples, 1));
-    ImgClass* source = LoadIntoCache(plan.source, expected);
+    ImgClass reduced;
+    ImgClass* source = plan.reduceOnLoad ? ReadReduced(plan, expected, reduced) : LoadIntoCache(plan.source, expected);
     if (!source) {
-        outcome.reason = "the source path is longer than a path holds";
+        outcome.reason = plan.reduceOnLoad ? LibraryReason("the image could not be read")
+                                           : "the source path is longer than a path holds";
         return;
     }
     source->ImgStruct.ResUnit = o.ResUnit;
@@ -249,21 +247,21 @@ void ScaleDialogModel::SetOutputResolution(ImgStruct& o) const {
     o.Resolution = !(res > 0) ? 0.0 : res * (dpi ? 1.0 : 10.0);
 }
 
-// A JPEG decoded reduced for its output, and so never cached as the whole
-// picture.
-void ScaleDialogModel::ConvertReduced(const FilePlan& plan, ImgClass& output, FileOutcome& outcome) {
-    ImgClass reduced;
+// A JPEG decoded for its output: reduced into `reduced`, which is never
+// cached; when no reduction fits it comes whole, and goes to the cache as
+// any source does. Null when it cannot be read.
+ImgClass* ScaleDialogModel::ReadReduced(const FilePlan& plan, uint64_t expectedBytes, ImgClass& reduced) {
     if (!CopyName(reduced.ImgStruct.FileName, plan.source)) {
-        outcome.reason = "the source path is longer than a path holds";
-        return;
+        Post_Error("the source path is longer than a path holds");
+        return nullptr;
     }
-    if (!ReadEvicting(reduced, plan.outWidth, plan.outHeight)) {
-        outcome.reason = LibraryReason("the image could not be read");
-        return;
-    }
-    reduced.ImgStruct.ResUnit = output.ImgStruct.ResUnit;
-    reduced.ImgStruct.Resolution = output.ImgStruct.Resolution;
-    if (WriteSmooth(plan, reduced, output, outcome)) outcome.status = FileOutcome::Status::Converted;
+    cache_.MakeRoom(expectedBytes);
+    if (!ReadEvicting(reduced, plan.outWidth, plan.outHeight)) return nullptr;
+    if (uint64_t{reduced.ImgStruct.LineSize} * reduced.ImgStruct.Height < expectedBytes) return &reduced;
+    ImgClass* cached = cache_.FindOrAdd(plan.source);
+    if (!cached || cached->ImgStruct.ImgData) return &reduced;
+    std::swap(cached->ImgStruct, reduced.ImgStruct);
+    return cached;
 }
 
 // Steps of a file up to reading its pixels: the source path (a raw camera
@@ -337,7 +335,9 @@ void ScaleDialogModel::PlanSize(FilePlan& plan, int width, int height) {
         }
         SmoothSize(request, width, height, plan.outWidth, plan.outHeight);
         plan.unscaled = plan.outWidth == width && plan.outHeight == height;
-        plan.reduceOnLoad = !plan.unscaled && header_.Type == IMG_TYPE_JPEG;
+        // No JPEG is decoded reduced unless its copy is at most a quarter of it.
+        plan.reduceOnLoad = !plan.unscaled && header_.Type == IMG_TYPE_JPEG && 4 * int64_t{plan.outWidth} <= width &&
+                            4 * int64_t{plan.outHeight} <= height;
         return;
     }
     plan.unscaled = plan.factor == 1.0;

@@ -33,7 +33,7 @@ struct FilePlan {
     bool smooth = false;  // resampled from its own pixels at its own size
     int filter = FILTER_LANCZOS3;
     bool unscaled = false;      // the source is written as it is
-    bool reduceOnLoad = false;  // a JPEG decoded reduced for its output size
+    bool reduceOnLoad = false;  // a JPEG decoded for its output size
 };
 
 class ScaleDialogModel {
@@ -167,7 +167,7 @@ private:
     bool PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, bool runProcessor);
     void ConvertFile(const FilePlan& plan, FileOutcome& outcome);
     void SetOutputResolution(ImgStruct& o) const;
-    void ConvertReduced(const FilePlan& plan, ImgClass& output, FileOutcome& outcome);
+    ImgClass* ReadReduced(const FilePlan& plan, uint64_t expectedBytes, ImgClass& reduced);
     void PlanSize(FilePlan& plan, int width, int height);
     bool WriteOutput(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);
     bool WriteSmooth(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);

@@ -44,7 +44,9 @@ TEST(ReadImageForSize, JpegReductionLeavesTwiceTheTarget) {
         {800, 600, 100, 75, ROTATE_NONE, 4},   // 200 x 150 is exactly twice
         {800, 600, 101, 75, ROTATE_NONE, 2},   // width just short at 4
         {800, 600, 100, 76, ROTATE_NONE, 2},   // height just short at 4
-        {801, 601, 50, 38, ROTATE_NONE, 8},    // rounded up: 101 x 76
+        {808, 600, 50, 37, ROTATE_NONE, 8},    // 101 x 75
+        {804, 600, 50, 37, ROTATE_NONE, 4},    // 8 does not divide 804
+        {801, 601, 50, 38, ROTATE_NONE, 1},    // no reduction divides the sides
         {800, 600, 49, 0, ROTATE_NONE, 8},     // height 37 from the aspect ratio
         {800, 600, 50, 0, ROTATE_NONE, 4},     // height 38 wants 76 rows
         {800, 600, 0, 37, ROTATE_NONE, 8},     // width 49

@@ -235,17 +235,20 @@ TEST_F(BatchRunTest, SmoothRunsGiveEachFileItsOwnSize) {
     WriteSource(Src("square.bmp"), 90, 90, 3);
     List({"land.jpg", "port.tif", "square.bmp"});
     model_.Click(kSmoothResizing);
-    struct Case { const char* what; const char* format; std::function<void()> ask; Size sizes[3]; };
+    // A JPEG decoded reduced for its copy (a quarter of it or less) is not
+    // cached; one decoded whole is, as any source.
+    struct Case { const char* what; const char* format; std::function<void()> ask; Size sizes[3]; bool jpegCached; };
     const Case cases[] = {
         // The first file's width (60) is no one else's.
-        {"25 %", "JPEG", [this] { Edit(kScale, "25"); }, {{60, 40}, {50, 75}, {23, 23}}},
-        {"100 %", "TIFF", [this] { Edit(kScale, "100"); }, {{240, 160}, {200, 300}, {90, 90}}},
-        {"80 wide", "TIFF", [this] { Edit(kOutWidth, "80"); }, {{80, 53}, {80, 120}, {80, 80}}},
+        {"25 %", "JPEG", [this] { Edit(kScale, "25"); }, {{60, 40}, {50, 75}, {23, 23}}, false},
+        {"100 %", "TIFF", [this] { Edit(kScale, "100"); }, {{240, 160}, {200, 300}, {90, 90}}, true},
+        {"80 wide", "TIFF", [this] { Edit(kOutWidth, "80"); }, {{80, 53}, {80, 120}, {80, 80}}, true},
         // The longer side exactly 80: a 2:3 portrait is 53 x 80.
-        {"fit 80", "BMP", [this] { Edit(kFitSize, "80"); model_.Click(kFit); }, {{80, 53}, {53, 80}, {80, 80}}},
+        {"fit 80", "BMP", [this] { Edit(kFitSize, "80"); model_.Click(kFit); }, {{80, 53}, {53, 80}, {80, 80}}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        model_.Cache().Clear();
         c.ask();
         ChooseFormat(c.format);
         const std::vector<FileOutcome> outcomes = Run();
@@ -256,6 +259,8 @@ TEST_F(BatchRunTest, SmoothRunsGiveEachFileItsOwnSize) {
             EXPECT_EQ(ImageSize(o.output), c.sizes[i]) << o.output;
             EXPECT_EQ((Size{uint32_t(o.width), uint32_t(o.height)}), c.sizes[i]);
         }
+        const ImgClass* jpeg = model_.Cache().Find(Src("land.jpg"));
+        EXPECT_EQ(jpeg && jpeg->ImgStruct.ImgData, c.jpegCached);
         // Lossless outputs hold exactly the library's resampling (or the
         // source itself at 100 %).
         if (c.format[0] != 'J') {
