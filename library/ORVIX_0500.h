@@ -57,7 +57,8 @@ enum : int {
     FILTER_LANCZOS3 = 0,     // sinc windowed by sinc, a = 3; the default
     FILTER_MITCHELL = 1,     // Mitchell-Netravali cubic, B = C = 1/3, a = 2
     FILTER_CATMULL_ROM = 2,  // Catmull-Rom cubic (B = 0, C = 1/2), a = 2
-    FILTER_BOX = 3,          // area average, a = 1/2
+    FILTER_BOX = 3,          // the mean of the pixels centred in the output's span
+                             // (an area average for whole factors), a = 1/2
 };
 
 // Progress receiver: total lines of the pass and the line just handled.
@@ -206,11 +207,11 @@ ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double 
 // Resizes src to exactly width x height with a separable antialiasing
 // filter (FILTER_*). Each axis of n samples made m is sampled at the pixel
 // centres (j + 0.5) n / m, and when shrinking the filter is widened by n / m
-// so that every source pixel counts (no decimation, no moire). A width or
-// height <= 0 takes the other side's aspect ratio. 8-bit images of 1 or 3
-// samples; a src without pixels is first read from its FileName. dst's
-// buffer is replaced; it gets R,G,B order and src's resolution and unit.
-// True on failure.
+// so that every source pixel counts: no decimation, far less moire. A width
+// or height <= 0 takes the other side's aspect ratio. 8-bit images of 1 or
+// 3 samples; a src without pixels is first read from its FileName, and
+// keeps them. dst's buffer is replaced; it gets R,G,B order and src's
+// resolution and unit. True on failure.
 ORVIX_API bool ResampleImage(ImgClass* src, ImgClass* dst, int width, int height, int filter);
 // The same resampling written row by row to the TIFF file out (LZW when
 // lzw): the same bytes as ResampleImage followed by WriteTIFF, while only

@@ -228,8 +228,9 @@ void CResample::PlanAxis(int inputs, int outputs, const Filter& filter, bool wid
     double largest = 0.0, absoluteSum = 0.0;
     for (int j = 0; j < outputs; ++j) {
         const double c = (j + 0.5) * scale;
-        int lo = std::max(0, int(std::floor(c - reach + 0.5)));
-        int hi = std::min(inputs, int(std::floor(c + reach + 0.5)));
+        // Clamped before the conversion: a window may reach past an int.
+        int lo = int(std::clamp(std::floor(c - reach + 0.5), 0.0, double(inputs)));
+        int hi = int(std::clamp(std::floor(c + reach + 0.5), 0.0, double(inputs)));
         if (filter.flat) FlatWindow(inputs, outputs, j, lo, hi);
         if (hi <= lo) {  // cannot happen for a centre inside the axis; kept safe
             lo = std::clamp(int(c), 0, inputs - 1);
@@ -321,6 +322,7 @@ void CResample::IndexLanes(AxisPlan& plan, size_t groups) {
 
 void CResample::PrepareLanes(AxisPlan& plan, int samples) const {
     plan.lanes = 0;
+    plan.groups = 0;
     plan.laneWeights.clear();
     plan.laneIndex.clear();
     plan.groupFits.clear();
@@ -330,6 +332,7 @@ void CResample::PrepareLanes(AxisPlan& plan, int samples) const {
     const size_t groups = size_t(plan.outputs) / size_t(lanes);
     const size_t pairs = size_t(plan.taps) / 2;
     plan.lanes = lanes;
+    plan.groups = groups;
     if (lanes == 4) IndexLanes(plan, groups);
     plan.laneWeights.assign(groups * pairs * size_t(lanes) * 8, 0);
     for (size_t g = 0; g < groups; ++g)
@@ -380,6 +383,7 @@ void CResample::HorizontalToWide(const int16_t* in, const AxisPlan& plan, int sa
 bool CResample::Run(const ImgStruct& s, int width, int height, const Filter& filter, RowSink& sink) const {
     const bool horizontalFirst = HorizontalFirst(s.Height, uint32_t(height));
     AxisPlan h, v;
+    // The second pass convolves intermediate values, not bytes.
     PlanAxis(int(s.Width), width, filter, !horizontalFirst, s.Samples == 1 ? 8 : 2, h);
     PlanAxis(int(s.Height), height, filter, horizontalFirst, 2, v);
     PrepareLanes(h, s.Samples);
@@ -455,6 +459,7 @@ bool CResample::Resample(ImgClass* src, ImgClass* dst, int width, int height, in
     d.ResUnit = s.ResUnit;
     d.BgrOrder = 0;
     d.XOrigin = d.YOrigin = 0;
+    d.Planar = 0;
     d.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
     if (dst->AllocData() || !d.ImgData) {
         dst->FreeData();

@@ -5,7 +5,8 @@
 //
 // Arithmetic. Each axis's weights are integers over 2^bits that sum to
 // exactly 2^bits; bits is as large as the 16-bit lanes and 32-bit sums allow
-// (14 for enlargements, up to 22 for strong reductions). The first pass
+// (14 for enlargements; for strong reductions up to 22 on bytes, 15 on
+// intermediate values). The first pass
 // keeps its results in 16 bits as value x 2^6, unclipped, so a filter's
 // overshoot survives into the second pass; only the final byte is rounded
 // and clipped. Every kernel set computes exactly the same integers.
@@ -74,6 +75,7 @@ public:
         // lines: per group of `lanes` outputs and tap pair, one 8-weight
         // lane per output holding (w[t], w[t+1]) three times and 0, 0.
         int lanes = 0;
+        size_t groups = 0;  // groups of `lanes` outputs in laneWeights
         std::vector<int16_t, AlignedAllocator<int16_t>> laneWeights;
         // With four lanes, a group whose outputs' taps start within 8
         // pixels of its first output's (true when shrinking by up to about

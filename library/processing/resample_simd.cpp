@@ -149,7 +149,7 @@ inline void FirstTaps(const int16_t* in, const AxisPlan& plan, size_t k, const i
 template <bool kBytes>
 ORVIX_AVX2 size_t HorizontalColourAvx2(const int16_t* in, const AxisPlan& plan, int shift, void* out) {
     const size_t pairs = size_t(plan.taps) / 2;
-    const size_t covered = plan.laneWeights.size() / (pairs * 16) * 2;  // outputs with lane weights
+    const size_t covered = plan.groups * 2;  // outputs with lane weights
     const __m256i take = ColourPairs();
     const size_t outBytes = kBytes ? 3 : 6;
     size_t k = 0;
@@ -309,12 +309,12 @@ template <bool kBytes>
 ORVIX_AVX512 inline void FinishColour8(__m512i s0, __m512i s1, int shift, void* out) {
     const __m512i half = _mm512_set1_epi32(1 << (shift - 1));
     const __m128i bits = _mm_cvtsi32_si128(shift);
-    // Lane l holds output k+l, then k+4+l, each R, G, B, 0; keep R, G, B in order.
+    // Lane l of the words holds output k+l, then k+4+l, each R, G, B, 0;
+    // the permute takes R, G, B of k to k+7 in turn.
+    alignas(64) static constexpr uint16_t kOrder[32] = {0, 1, 2, 8,  9,  10, 16, 17, 18, 24, 25, 26,
+                                                        4, 5, 6, 12, 13, 14, 20, 21, 22, 28, 29, 30};
     const __m512i words = _mm512_packs_epi32(RoundShift512(s0, half, bits), RoundShift512(s1, half, bits));
-    const __m512i order = _mm512_setr_epi32(0x00010000, 0x00080002, 0x000A0009, 0x00110010, 0x00180012,
-                                            0x001A0019, 0x00050004, 0x000C0006, 0x000E000D, 0x00150014,
-                                            0x001C0016, 0x001E001D, 0, 0, 0, 0);
-    const __m512i rgb = _mm512_permutexvar_epi16(order, words);
+    const __m512i rgb = _mm512_permutexvar_epi16(_mm512_load_si512(kOrder), words);
     if constexpr (kBytes)
         _mm512_mask_cvtusepi16_storeu_epi8(out, 0xFFFFFF, _mm512_max_epi16(rgb, _mm512_setzero_si512()));
     else
@@ -368,8 +368,7 @@ ORVIX_AVX512 inline void Colour8(const int16_t* in, const AxisPlan& plan, size_t
 // Colour outputs, one per 128-bit lane: eight per step.
 template <bool kBytes>
 ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& plan, int shift, void* out) {
-    const size_t pairs = size_t(plan.taps) / 2;
-    const size_t covered = plan.laneWeights.size() / (pairs * 32) * 4;
+    const size_t covered = plan.groups * 4;
     const __m512i take = ColourPairs512();
     const size_t outBytes = kBytes ? 3 : 6;
     size_t k = 0;

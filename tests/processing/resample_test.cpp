@@ -289,6 +289,7 @@ TEST(LowMemoryResample, SameFileAsResampleThenWriteTiff) {
         fs::remove(whole);
         ASSERT_FALSE(Low_Memory_ResampleImage(c.lzw, &src, const_cast<char*>(low.c_str()), c.g.ow, c.g.oh, c.filter))
             << Get_Last_Error();
+        mem.ImgStruct.Planar = 1;  // left from an earlier use: the output is plain all the same
         ASSERT_FALSE(ResampleImage(&src, &mem, c.g.ow, c.g.oh, c.filter));
         SetName(mem, whole);
         ASSERT_FALSE(WriteTIFF(c.lzw, false, &mem)) << Get_Last_Error();
