@@ -33,7 +33,7 @@ struct FilePlan {
     bool smooth = false;  // resampled from its own pixels at its own size
     int filter = FILTER_LANCZOS3;
     bool unscaled = false;      // the source is written as it is
-    bool reduceOnLoad = false;  // a JPEG decoded for its output size
+    bool reduceOnLoad = false;  // a JPEG decoded for its output size, never cached
 };
 
 class ScaleDialogModel {
