@@ -1,10 +1,7 @@
 // Reading any supported file by its type code, rectangles of files, and
 // conversion between formats.
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
-#include <utility>
 
 #include "codecs/bmp.h"
 #include "codecs/hdr.h"
@@ -49,34 +46,8 @@ bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int
 
 namespace {
 
-// The reduction of a JPEG decode that still leaves at least twice the
-// target on both sides of the stored picture; 1 when none does. Only one
-// that divides both sides: libjpeg rounds a part block up to a whole
-// reduced pixel, which would stretch the picture by up to a reduction's
-// worth of pixels.
-int JpegReduction(const char* path, int width, int height, int rotation) {
-    JpegHeaderInfo info;
-    if (ReadJpegHeader(path, info)) return 1;
-    const bool quarterTurn = rotation == ROTATE_CW90 || rotation == ROTATE_CCW90;
-    if (quarterTurn) std::swap(width, height);
-    int w = width, h = height;
-    if (info.width == 0 || info.height == 0 || info.width > uint32_t(INT32_MAX) ||
-        info.height > uint32_t(INT32_MAX))
-        return 1;
-    if (w <= 0 && h <= 0) return 1;
-    if (w <= 0) w = std::max(1, int(std::trunc(double(info.width) * h / info.height + 0.5)));
-    if (h <= 0) h = std::max(1, int(std::trunc(double(info.height) * w / info.width + 0.5)));
-    for (int reduction : {8, 4, 2}) {
-        if (info.width % uint32_t(reduction) != 0 || info.height % uint32_t(reduction) != 0) continue;
-        const uint64_t dw = (uint64_t{info.width} + uint64_t(reduction) - 1) / uint64_t(reduction);
-        const uint64_t dh = (uint64_t{info.height} + uint64_t(reduction) - 1) / uint64_t(reduction);
-        if (dw >= 2 * uint64_t(w) && dh >= 2 * uint64_t(h)) return reduction;
-    }
-    return 1;
-}
-
-// ReadImage, with JPEG files decoded reduced by reduction.
-bool ReadDispatched(bool swap, ImgClass* img, int reduction) {
+// ReadImage, with a JPEG read for a target size (none: 0 x 0).
+bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduction) {
     if (!img) return PostError("ReadImage: no image given");
     ImgStruct& s = img->ImgStruct;
     if (s.ImgData) return PostError("ReadImage: %s: the image already holds pixels", s.FileName);
@@ -91,7 +62,7 @@ bool ReadDispatched(bool swap, ImgClass* img, int reduction) {
         failed = lib.tiff->ReadTIFFtoMem(swap, img) == nullptr;
         break;
     case IMG_TYPE_JPEG:
-        failed = lib.jpg->ReadJPEGtoMem(img, reduction);
+        failed = lib.jpg->ReadJPEGtoMem(img, width, height, reduction);
         if (!failed && swap) Swap_RGB(img);
         break;
     case IMG_TYPE_PPM:
@@ -126,18 +97,11 @@ using namespace orvix;
 
 extern "C" {
 
-ORVIX_API bool ReadImage(bool swap, ImgClass* img) { return ReadDispatched(swap, img, 1); }
+ORVIX_API bool ReadImage(bool swap, ImgClass* img) { return ReadDispatched(swap, img, 0, 0, nullptr); }
 
 ORVIX_API bool ReadImageForSize(bool swap, ImgClass* img, int width, int height, int* reduction) {
     if (reduction) *reduction = 1;
-    if (!img) return PostError("ReadImageForSize: no image given");
-    const ImgStruct& s = img->ImgStruct;
-    int r = 1;
-    if (!s.ImgData && Get_File_Type(s.FileName) == IMG_TYPE_JPEG)
-        r = JpegReduction(s.FileName, width, height, s.Rotated ? ROTATE_NONE : s.Rotation);
-    if (ReadDispatched(swap, img, r)) return true;
-    if (reduction) *reduction = r;
-    return false;
+    return ReadDispatched(swap, img, width, height, reduction);
 }
 
 ORVIX_API bool GetImageRectangle(const char* file, CRect rect, ImgClass* img) {

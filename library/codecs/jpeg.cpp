@@ -2,10 +2,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -112,16 +114,37 @@ bool ScanIsEmpty(jpeg_decompress_struct* cinfo) {
     return next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7);
 }
 
+// The size a picture is read for (none: 0 x 0) and the reduction chosen.
+struct ReadTarget {
+    int width = 0;
+    int height = 0;
+    int reduction = 1;
+};
+
+// The reduction of a decode that still leaves at least twice the target on
+// both sides of a w x h picture (sides swapped by a quarter turn); 1 when
+// none does. Only one that divides both sides: libjpeg rounds a part block
+// up to a whole reduced pixel, which would stretch the picture.
+int ReductionFor(uint32_t w, uint32_t h, int width, int height, int rotation) {
+    if ((width <= 0 && height <= 0) || w == 0 || h == 0) return 1;
+    if (rotation == ROTATE_CW90 || rotation == ROTATE_CCW90) std::swap(width, height);
+    if (width <= 0) width = std::max(1, int(std::trunc(double(w) * height / h + 0.5)));
+    if (height <= 0) height = std::max(1, int(std::trunc(double(h) * width / w + 0.5)));
+    for (uint32_t reduction : {8u, 4u, 2u}) {
+        if (w % reduction != 0 || h % reduction != 0) continue;
+        if (w / reduction >= 2 * uint64_t(width) && h / reduction >= 2 * uint64_t(height))
+            return int(reduction);
+    }
+    return 1;
+}
+
 // The decoding steps after the decompressor exists. A libjpeg error leaves
 // through ErrorExit's longjmp; other failures return true with a message.
-bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img, int reduction) {
+bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img, ReadTarget* target) {
     ImgStruct& s = img->ImgStruct;
     jpeg_read_header(cinfo, TRUE);
     if (ScanIsEmpty(cinfo)) ERREXIT(cinfo, JERR_NO_IMAGE);
     cinfo->dither_mode = JDITHER_NONE;
-    // libjpeg's DCT scaling: each 8 x 8 block is decoded straight to 8 / reduction.
-    cinfo->scale_num = 1;
-    cinfo->scale_denom = static_cast<unsigned>(reduction);
 
     const int samples = DeliveredSamples(*cinfo);
     if (samples == 0) {
@@ -143,6 +166,11 @@ bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img, int reduction) {
     if (ExceedsPixelLimit(cinfo->image_width, cinfo->image_height, "JPGClass::ReadJPEGtoMem()",
                           s.FileName))
         return true;
+    // libjpeg's DCT scaling: each 8 x 8 block is decoded straight to 8 / reduction.
+    const int reduction = target->reduction = ReductionFor(cinfo->image_width, cinfo->image_height, target->width,
+                                                           target->height, s.Rotated ? ROTATE_NONE : s.Rotation);
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = static_cast<unsigned>(reduction);
     jpeg_calc_output_dimensions(cinfo);
 
     s.Width = cinfo->output_width;
@@ -188,7 +216,7 @@ bool DecodeSteps(jpeg_decompress_struct* cinfo, ImgClass* img, int reduction) {
 }
 
 // The jump target of a decode. Holds nothing but libjpeg's plain structs.
-bool DecodeFile(FILE* file, ImgClass* img, int reduction) {
+bool DecodeFile(FILE* file, ImgClass* img, ReadTarget* target) {
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
     JpegErrors errors;
@@ -199,7 +227,7 @@ bool DecodeFile(FILE* file, ImgClass* img, int reduction) {
     }
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, file);
-    const bool failed = DecodeSteps(&cinfo, img, reduction);
+    const bool failed = DecodeSteps(&cinfo, img, target);
     jpeg_destroy_decompress(&cinfo);
     return failed;
 }
@@ -300,14 +328,16 @@ bool ReadJpegHeader(const char* path, JpegHeaderInfo& info) {
     return failed;
 }
 
-bool JPGClass::ReadJPEGtoMem(ImgClass* img, int reduction) {
+bool JPGClass::ReadJPEGtoMem(ImgClass* img, int width, int height, int* reduction) {
     if (!img) return PostError("JPGClass::ReadJPEGtoMem: EXIT 1 Imag is NULL");
     ImgStruct& s = img->ImgStruct;
-    if (reduction != 1 && reduction != 2 && reduction != 4 && reduction != 8)
-        return PostError("JPGClass::ReadJPEGtoMem() %s: no reduction by %d", s.FileName, reduction);
     FILE* f = std::fopen(s.FileName, "rb");
     if (!f) return PostError("JPGClass::ReadJPEGtoMem() %s Open Failed", s.FileName);
-    const bool failed = DecodeFile(f, img, reduction);
+    ReadTarget target;
+    target.width = width;
+    target.height = height;
+    const bool failed = DecodeFile(f, img, &target);
+    if (reduction) *reduction = target.reduction;
     std::fclose(f);
     if (failed) return true;
     s.Type = IMG_TYPE_JPEG;

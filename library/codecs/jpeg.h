@@ -17,11 +17,12 @@ public:
     // files are converted to R,G,B. libjpeg's errors and warnings go to the
     // last-error text; after a fatal error the pixels already made stay with
     // img.
-    // With a reduction of 2, 4 or 8, libjpeg decodes each 8 x 8 block
-    // straight to 4, 2 or 1 pixels: a picture of ceil(width / reduction) x
-    // ceil(height / reduction) at a fraction of the work, with the
-    // resolution divided to match.
-    bool ReadJPEGtoMem(ImgClass* img, int reduction = 1);
+    // With a target size (see ReadImageForSize), libjpeg decodes each 8 x 8
+    // block straight to 4, 2 or 1 pixels where a reduction by 2, 4 or 8
+    // divides both sides and leaves at least twice the target: a fraction
+    // of the work, with the resolution divided to match. *reduction (unless
+    // null) receives the one taken.
+    bool ReadJPEGtoMem(ImgClass* img, int width = 0, int height = 0, int* reduction = nullptr);
 
     // Fills out with columns left..right-1 and rows top..bottom-1 of file,
     // decoding the file into the image cache unless the cache already holds

@@ -178,9 +178,7 @@ bool ReadImageUpright(bool swap, ImgClass& img, int orientation, int width, int 
     const UprightTurn turn = TurnFor(orientation);
     img.ImgStruct.Rotation = turn.rotation;
     img.ImgStruct.Rotated = 0;
-    const bool failed = width > 0 && height > 0 ? ReadImageForSize(swap, &img, width, height, nullptr)
-                                                : ReadImage(swap, &img);
-    if (failed) return true;
+    if (ReadImageForSize(swap, &img, width, height, nullptr)) return true;
     if (!turn.mirrorAfter) return false;
     // The library turns a record once; the mirror is the second half of one turn.
     img.ImgStruct.Rotated = 0;

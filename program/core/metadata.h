@@ -30,7 +30,8 @@ UprightTurn TurnFor(int orientation);
 // Reads img's pixels turned as orientation says; the library's
 // convention: true on failure. A cached record is read again after its
 // pixels were freed, so the turn is asked for on every read. With a
-// target size (both > 0, upright), a JPEG is decoded reduced for it.
+// target size (upright, as ReadImageForSize takes it), a JPEG is decoded
+// reduced for it.
 bool ReadImageUpright(bool swap, ImgClass& img, int orientation, int width = 0, int height = 0);
 
 // What the copy's metadata has to say of the copy.
