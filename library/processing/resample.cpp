@@ -126,44 +126,6 @@ void HorizontalPortable(const int16_t* in, const AxisPlan& plan, int samples, in
     }
 }
 
-// ---- Sinks ----------------------------------------------------------------------------
-
-// Colour rows made from a B,G,R source go out in R,G,B order.
-void SwapRow(unsigned char* row, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, row += 3) std::swap(row[0], row[2]);
-}
-
-class ImageSink final : public CResample::RowSink {
-public:
-    ImageSink(ImgStruct& dst, bool swap) : dst_(dst), swap_(swap) {}
-    unsigned char* Row(uint32_t line) override { return dst_.ImgData + size_t{line} * dst_.LineSize; }
-    bool Written(uint32_t line) override {
-        if (swap_) SwapRow(Row(line), dst_.Width);
-        return false;
-    }
-
-private:
-    ImgStruct& dst_;
-    bool swap_;
-};
-
-class TiffSink final : public CResample::RowSink {
-public:
-    TiffSink(TIFFClass& tiff, uint32_t width, int samples, bool swap)
-        : tiff_(tiff), width_(width), swap_(swap), row_(size_t{width} * size_t(samples) + 16) {}
-    unsigned char* Row(uint32_t) override { return row_.data(); }
-    bool Written(uint32_t line) override {
-        if (swap_) SwapRow(row_.data(), width_);
-        return tiff_.WriteScanline(row_.data(), line);
-    }
-
-private:
-    TIFFClass& tiff_;
-    uint32_t width_;
-    bool swap_;
-    std::vector<unsigned char> row_;
-};
-
 // What both exports check of a source and a request before any work.
 struct Request {
     const CResample::Filter* filter = nullptr;
@@ -465,7 +427,7 @@ bool CResample::Resample(ImgClass* src, ImgClass* dst, int width, int height, in
         dst->FreeData();
         return PostError("%s memory allocation failed for %d x %d", who, r.width, r.height);
     }
-    ImageSink sink(d, s.Samples == 3 && s.BgrOrder);
+    ImageRows sink(d, s.Samples == 3 && s.BgrOrder);
     Run(s, r.width, r.height, *r.filter, sink);
     return false;
 }
@@ -496,7 +458,8 @@ bool CResample::LowMemoryResample(bool lzw, ImgClass* src, const char* out, int 
     if (!tiff.Open_Write_Tiff(lzw, &file)) return PostError("%s the TIFF file %s cannot be made", who, out);
     bool failed;
     try {
-        TiffSink sink(tiff, f.Width, s.Samples, s.Samples == 3 && s.BgrOrder);
+        std::vector<unsigned char> row(size_t{f.Width} * size_t(s.Samples));
+        TiffRows sink(tiff, row.data(), f.Width, s.Samples == 3 && s.BgrOrder);
         failed = Run(s, r.width, r.height, *r.filter, sink);
     } catch (const std::bad_alloc&) {
         failed = PostError("%s memory allocation failed", who);

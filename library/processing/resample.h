@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ORVIX_0500.h"
+#include "processing/row_sink.h"
 
 namespace orvix {
 
@@ -141,13 +142,7 @@ public:
     CResample() { UseKernels(Kernels::Best); }
 
     // Receives the output rows in order.
-    class RowSink {
-    public:
-        virtual ~RowSink() = default;
-        virtual unsigned char* Row(uint32_t line) = 0;
-        // Row `line` is complete; true stops the run as failed.
-        virtual bool Written(uint32_t line) = 0;
-    };
+    using RowSink = orvix::RowSink;
     // Resamples the loaded 8-bit source (1 or 3 samples) into the sink,
     // width x height, rows in order; true when the sink failed. Throws
     // std::bad_alloc when the work rows cannot be had.

@@ -497,32 +497,6 @@ bool LoadSource(ImgClass& img) {
     return failed || !s.ImgData;
 }
 
-// Output rows go straight into the destination's buffer.
-class ImageSink final : public CScaleImage::RowSink {
-public:
-    explicit ImageSink(ImgStruct& dst) : dst_(dst) {}
-    unsigned char* Row(uint32_t line) override {
-        return dst_.ImgData + size_t{line} * dst_.LineSize;
-    }
-    bool Written(uint32_t) override { return false; }
-
-private:
-    ImgStruct& dst_;
-};
-
-// Low-memory output: each row is interpolated into the work image's spare row
-// and written to the TIFF file at once.
-class TiffSink final : public CScaleImage::RowSink {
-public:
-    TiffSink(TIFFClass& tiff, unsigned char* row) : tiff_(tiff), row_(row) {}
-    unsigned char* Row(uint32_t) override { return row_; }
-    bool Written(uint32_t line) override { return tiff_.WriteScanline(row_, line); }
-
-private:
-    TIFFClass& tiff_;
-    unsigned char* row_;
-};
-
 }  // namespace
 
 // ---- Weights and the sample rule ------------------------------------------------
@@ -839,7 +813,7 @@ bool CScaleImage::ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgC
 
     LinePlan plan;
     PlanLine(static_cast<int>(s.Width), s.Samples, xFactor, width, plan);
-    ImageSink sink(d);
+    ImageRows sink(d);
     RunRing(*src, plan, yFactor, height, work, Floor::One, sink);
     return d.ImgData == nullptr;
 }
@@ -903,7 +877,8 @@ bool CScaleImage::LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, 
 
     LinePlan plan;
     PlanLine(static_cast<int>(s.Width), s.Samples, xFactor, width, plan);
-    TiffSink sink(tiff, w.ImgData + size_t{4} * w.LineSize);
+    // Each row is interpolated into the work image's spare row.
+    TiffRows sink(tiff, w.ImgData + size_t{4} * w.LineSize);
     const RingEnd end = RunRing(*src, plan, yFactor, height, work, Floor::OneAndHalf, sink);
     const bool closeFailed = tiff.CloseTiff();
     // A file with fewer rows than it declares is no image.

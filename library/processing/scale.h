@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ORVIX_0500.h"
+#include "processing/row_sink.h"
 
 namespace orvix {
 
@@ -99,14 +100,7 @@ public:
                          unsigned char* out, Floor floor) const;
 
     // Receives the rows of the vertical pass.
-    class RowSink {
-    public:
-        virtual ~RowSink() = default;
-        // Where output row `line` is to be written (width * samples bytes).
-        virtual unsigned char* Row(uint32_t line) = 0;
-        // Row `line` is complete; true stops the pass as failed.
-        virtual bool Written(uint32_t line) = 0;
-    };
+    using RowSink = orvix::RowSink;
 
     enum class RingEnd {
         Complete,     // outHeight rows made (posts the row-limit message)
