@@ -15,6 +15,7 @@
 #include "codecs/tiff.h"
 #include "image_ops.h"
 #include "library.h"
+#include "processing/cpu.h"
 #include "processing/resample_simd.h"
 #include "progress.h"
 #include "utility.h"
@@ -474,7 +475,7 @@ bool CResample::LowMemoryResample(bool lzw, ImgClass* src, const char* out, int 
 }
 
 CResample::Kernels CResample::UseKernels(Kernels wanted) {
-    kernels_ = simd::Supported(wanted);
+    kernels_ = WidestKernels(wanted);
     return kernels_;
 }
 

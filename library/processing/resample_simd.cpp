@@ -22,8 +22,6 @@ namespace {
 
 using AxisPlan = CResample::AxisPlan;
 
-#define ORVIX_AVX2 __attribute__((target("avx2,fma")))
-#define ORVIX_AVX512 __attribute__((target("avx2,fma,avx512f,avx512bw")))
 
 // Two neighbouring 16-bit weights as one pmaddwd operand: w[0] weighs the
 // first value of each pair, w[1] the second.
@@ -217,13 +215,7 @@ ORVIX_AVX2 size_t HorizontalGreyAvx2(const int16_t* in, const AxisPlan& plan, in
 // ---- AVX-512 ----------------------------------------------------------------------------
 // The same arithmetic on twice the lanes.
 
-// GCC 12's AVX-512 headers fill unused operands with deliberately undefined
-// values, which its own uninitialised-use checks then report.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#ifndef __clang__
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+ORVIX_AVX512_KERNELS_BEGIN
 
 ORVIX_AVX512 inline __m512i RoundShift512(__m512i sum, __m512i half, __m128i shift) {
     return _mm512_sra_epi32(_mm512_add_epi32(sum, half), shift);
@@ -386,7 +378,7 @@ ORVIX_AVX512 size_t HorizontalColourAvx512(const int16_t* in, const AxisPlan& pl
     return k;
 }
 
-#pragma GCC diagnostic pop
+ORVIX_AVX512_KERNELS_END
 
 template <bool kBytes>
 size_t Horizontal(Kernels kernels, const int16_t* in, const AxisPlan& plan, int samples, int shift, void* out) {
@@ -400,11 +392,6 @@ size_t Horizontal(Kernels kernels, const int16_t* in, const AxisPlan& plan, int 
 
 }  // namespace
 
-Kernels Supported(Kernels wanted) {
-    if (wanted == Kernels::Portable || !MachineHasAvx2()) return Kernels::Portable;
-    if ((wanted == Kernels::Avx512 || wanted == Kernels::Best) && MachineHasAvx512()) return Kernels::Avx512;
-    return Kernels::Avx2;
-}
 
 int ColourLanes(Kernels kernels) {
     switch (kernels) {
@@ -448,7 +435,6 @@ size_t HorizontalToWide(Kernels kernels, const int16_t* in, const AxisPlan& plan
 
 #else  // no vector kernels on this machine
 
-Kernels Supported(Kernels) { return Kernels::Portable; }
 int ColourLanes(Kernels) { return 0; }
 size_t VerticalBytes(Kernels, const unsigned char* const*, const int16_t*, int, int, size_t, int16_t*) { return 0; }
 size_t VerticalWide(Kernels, const int16_t* const*, const int16_t*, int, int, size_t, unsigned char*) { return 0; }

@@ -12,9 +12,6 @@ namespace orvix::simd {
 
 using Kernels = CResample::Kernels;
 
-// The widest kernels at most `wanted` that the machine runs.
-Kernels Supported(Kernels wanted);
-
 // Outputs per vector in the colour lane layout of AxisPlan::laneWeights;
 // 0 when the kernels want none.
 int ColourLanes(Kernels kernels);

@@ -86,7 +86,6 @@ void HorizontalPortable(const LinePlan& plan, const int32_t (*numerators)[4],
 
 // ---- AVX2 kernels -------------------------------------------------------------------
 
-#define ORVIX_AVX2 __attribute__((target("avx2,fma")))
 
 // floor((A * 2^15 + B) / D) for each lane, where A and B are the exact
 // partial sums of the high and low weight halves.
@@ -295,15 +294,8 @@ ORVIX_AVX2 size_t HorizontalColourAvx2(const LinePlan& plan, size_t from, size_t
 // ---- AVX-512 kernels ------------------------------------------------------------
 // The same arithmetic as the AVX2 kernels on twice the lanes.
 
-// GCC 12's AVX-512 headers fill unused operands with deliberately undefined
-// values, which its own uninitialised-use checks then report.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#ifndef __clang__
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+ORVIX_AVX512_KERNELS_BEGIN
 
-#define ORVIX_AVX512 __attribute__((target("avx2,fma,avx512f,avx512bw")))
 
 // A byte shuffle pattern repeated in each 128-bit lane.
 ORVIX_AVX512 inline __m512i Repeat4(char b0, char b1, char b2, char b3, char b4, char b5, char b6,
@@ -454,7 +446,7 @@ ORVIX_AVX512 size_t HorizontalColourAvx512(const LinePlan& plan, size_t from, si
     return k;
 }
 
-#pragma GCC diagnostic pop
+ORVIX_AVX512_KERNELS_END
 
 #endif  // ORVIX_SCALE_X86
 
@@ -546,15 +538,7 @@ unsigned char CScaleImage::ToByte(int64_t numerator, Floor floor) {
 }
 
 CScaleImage::Kernels CScaleImage::UseKernels(Kernels wanted) {
-    kernels_ = Kernels::Portable;
-#if ORVIX_SCALE_X86
-    if (wanted != Kernels::Portable && MachineHasAvx2()) kernels_ = Kernels::Avx2;
-    if ((wanted == Kernels::Avx512 || wanted == Kernels::Best) && kernels_ == Kernels::Avx2 &&
-        MachineHasAvx512())
-        kernels_ = Kernels::Avx512;
-#else
-    (void)wanted;
-#endif
+    kernels_ = WidestKernels(wanted);
     return kernels_;
 }
 
