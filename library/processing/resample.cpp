@@ -163,6 +163,21 @@ bool CheckRequest(const char* who, ImgClass& src, int width, int height, int fil
     return false;
 }
 
+// The output's record: the size asked for, src's samples, resolution and
+// unit, R,G,B order, plain.
+void DescribeOutput(const ImgStruct& s, const Request& r, ImgStruct& d) {
+    d.Width = uint32_t(r.width);
+    d.Height = uint32_t(r.height);
+    d.Samples = s.Samples;
+    d.Bits = 8;
+    d.Resolution = s.Resolution;
+    d.ResUnit = s.ResUnit;
+    d.BgrOrder = 0;
+    d.XOrigin = d.YOrigin = 0;
+    d.Planar = 0;
+    d.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
+}
+
 }  // namespace
 
 // ---- Filters and plans ------------------------------------------------------------------
@@ -245,8 +260,6 @@ void CResample::PlanAxis(int inputs, int outputs, const Filter& filter, bool wid
             before = now;
         }
     }
-    plan.lanes = 0;
-    plan.laneWeights.clear();
 }
 
 bool CResample::OutputSize(uint32_t w, uint32_t h, int& width, int& height) {
@@ -414,16 +427,7 @@ bool CResample::Resample(ImgClass* src, ImgClass* dst, int width, int height, in
     const ImgStruct& s = src->ImgStruct;
     ImgStruct& d = dst->ImgStruct;
     dst->FreeData();
-    d.Width = uint32_t(r.width);
-    d.Height = uint32_t(r.height);
-    d.Samples = s.Samples;
-    d.Bits = 8;
-    d.Resolution = s.Resolution;
-    d.ResUnit = s.ResUnit;
-    d.BgrOrder = 0;
-    d.XOrigin = d.YOrigin = 0;
-    d.Planar = 0;
-    d.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
+    DescribeOutput(s, r, d);
     if (dst->AllocData() || !d.ImgData) {
         dst->FreeData();
         return PostError("%s memory allocation failed for %d x %d", who, r.width, r.height);
@@ -445,14 +449,7 @@ bool CResample::LowMemoryResample(bool lzw, ImgClass* src, const char* out, int 
     ImgClass file;
     ImgStruct& f = file.ImgStruct;
     if (!CopyName(f.FileName, out)) return PostError("%s output name too long", who);
-    f.Width = uint32_t(r.width);
-    f.Height = uint32_t(r.height);
-    f.Samples = s.Samples;
-    f.Bits = 8;
-    f.LineSize = Utility::RoundUp4(uint32_t(r.width) * uint32_t(s.Samples));
-    f.Resolution = s.Resolution;
-    f.ResUnit = s.ResUnit;
-    f.Planar = 0;
+    DescribeOutput(s, r, f);
     // A handle of its own, whatever a progress receiver does with the
     // library's TIFF codec.
     TIFFClass tiff;

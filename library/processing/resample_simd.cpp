@@ -269,23 +269,14 @@ ORVIX_AVX512 inline __m512i ColourPairs512() {
     return _mm512_inserti64x4(_mm512_castsi256_si512(lane), lane, 1);
 }
 
-// The sums (R, G, B, 0 per 128-bit lane) of colour outputs k to k+3.
+// The sums (R, G, B, 0 per 128-bit lane) of colour outputs k to k+3, each
+// output's taps loaded into its own lane.
 ORVIX_AVX512 inline __m512i ColourGroup512(const int16_t* in, const AxisPlan& plan, size_t k, __m512i take) {
     const size_t pairs = size_t(plan.taps) / 2;
     const int16_t* w = plan.laneWeights.data() + k / 4 * pairs * 32;
     const int16_t *a, *b, *c, *d;
     FirstTaps(in, plan, k, a, b, c, d);
     __m512i sum = _mm512_setzero_si512();
-    if (plan.groupFits[k / 4]) {
-        // One load holds the pair's taps of all four outputs; a permute
-        // lays them into the lanes.
-        const __m512i index = _mm512_loadu_si512(plan.laneIndex.data() + k / 4 * 32);
-        for (size_t p = 0; p < pairs; ++p) {
-            const __m512i x = _mm512_permutexvar_epi16(index, _mm512_loadu_si512(a + 6 * p));
-            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(x, _mm512_load_si512(w + 32 * p)));
-        }
-        return sum;
-    }
     for (size_t p = 0; p < pairs; ++p) {
         __m512i x = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * p)));
         x = _mm512_inserti32x4(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 6 * p)), 1);
@@ -322,7 +313,9 @@ ORVIX_AVX512 inline __m512i LoadTaps(const int16_t* p) {
 }
 
 // Two groups of four colour outputs that fit the permute, k to k+3 into s0
-// and k+4 to k+7 into s1, in one loop so that their work overlaps.
+// and k+4 to k+7 into s1, in one loop so that their work overlaps: one load
+// holds a pair's taps of all four outputs of a group, and a permute lays
+// them into the lanes.
 template <bool kNarrow>
 ORVIX_AVX512 inline void FittingGroups512(const int16_t* in, const AxisPlan& plan, size_t k, __m512i& s0,
                                           __m512i& s1) {
