@@ -12,6 +12,7 @@
 #define ORVIX_0500_H
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(_WIN32)
 #  if defined(ORVIX_0500_EXPORTS)
@@ -60,6 +61,18 @@ enum : int {
     FILTER_BOX = 3,          // the mean of the pixels centred in the output's span
                              // (an area average for whole factors), a = 1/2
 };
+
+// The filters' names in FILTER_* order, as tools take them on their
+// command lines.
+inline constexpr const char* kFilterNames[] = {"lanczos3", "mitchell", "catrom", "box"};
+// The FILTER_* code of a filter's name; -1 for any other name.
+inline int FilterByName(const char* name) {
+    for (int code = 0; code < 4; ++code)
+        if (name && std::strcmp(name, kFilterNames[code]) == 0) return code;
+    return -1;
+}
+// The name of a FILTER_* code; "?" for any other code.
+inline const char* FilterName(int code) { return code >= 0 && code < 4 ? kFilterNames[code] : "?"; }
 
 // Progress receiver: total lines of the pass and the line just handled.
 // A call with (0, 0) announces a new pass.

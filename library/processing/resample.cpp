@@ -52,10 +52,10 @@ double CatmullRom(double x) { return Cubic(x, 0.0, 0.5); }
 double Box(double) { return 1.0; }
 
 const CResample::Filter kFilters[] = {
-    {"lanczos3", 3.0, Lanczos3, false},
-    {"mitchell", 2.0, Mitchell, false},
-    {"catrom", 2.0, CatmullRom, false},
-    {"box", 0.5, Box, true},
+    {3.0, Lanczos3, false},  // in FILTER_* order
+    {2.0, Mitchell, false},
+    {2.0, CatmullRom, false},
+    {0.5, Box, true},
 };
 
 // The box's window in integers: when shrinking, the inputs whose centres

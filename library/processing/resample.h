@@ -52,7 +52,6 @@ public:
     enum class Kernels { Portable, Avx2, Avx512, Best };
 
     struct Filter {
-        const char* name;
         double reach;             // a: the kernel is 0 outside (-a, a)
         double (*kernel)(double);
         // Every tap of the window weighs 1 (the box): its window is then

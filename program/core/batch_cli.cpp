@@ -169,7 +169,7 @@ Options Parse(const std::vector<std::string>& args) {
             o.exact = true;
         } else if (a == "--filter") {
             o.filter = value();
-            if (FilterByName(o.filter) < 0)
+            if (FilterByName(o.filter.c_str()) < 0)
                 throw UsageError("--filter takes lanczos3, mitchell, catrom or box, not '" + o.filter + "'");
         } else if (a == "-j" || a == "--jobs") {
             o.jobs = int(WholeNumber(a, value(), 1, 64));
@@ -297,7 +297,7 @@ void ApplyOptions(ScaleDialogModel& m, const Options& o) {
     }
     if (o.strip && m.Get(kKeepMetadata).checked) m.Click(kKeepMetadata);
     if (o.exact && m.Get(kSmoothResizing).checked) m.Click(kSmoothResizing);
-    if (!o.filter.empty()) m.SetFilter(FilterByName(o.filter));
+    if (!o.filter.empty()) m.SetFilter(FilterByName(o.filter.c_str()));
 }
 
 std::string SizeText(const ScaleDialogModel& m) {

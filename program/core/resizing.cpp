@@ -1,24 +1,11 @@
 #include "resizing.h"
 
-#include <ORVIX_0500.h>
-
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 
 namespace tolvane {
 
 namespace {
-
-const struct {
-    const char* name;
-    int code;
-} kFilters[] = {
-    {"lanczos3", FILTER_LANCZOS3},
-    {"mitchell", FILTER_MITCHELL},
-    {"catrom", FILTER_CATMULL_ROM},
-    {"box", FILTER_BOX},
-};
 
 // trunc(v + 0.5), at least 1; 0 when v is no number or beyond an int.
 int Side(double v) {
@@ -55,18 +42,6 @@ bool SmoothSize(const SizeRequest& request, int width, int height, int& outWidth
         break;
     }
     return outWidth > 0 && outHeight > 0;
-}
-
-int FilterByName(const std::string& name) {
-    for (const auto& f : kFilters)
-        if (name == f.name) return f.code;
-    return -1;
-}
-
-const char* FilterName(int filter) {
-    for (const auto& f : kFilters)
-        if (filter == f.code) return f.name;
-    return "?";
 }
 
 }  // namespace tolvane

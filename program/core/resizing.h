@@ -4,8 +4,6 @@
 // point sampling to one width for JPEG and BMP), kept byte for byte.
 #pragma once
 
-#include <string>
-
 namespace tolvane {
 
 // What the dialog asks for, read from its fields.
@@ -23,11 +21,5 @@ struct SizeRequest {
 // other in proportion. Every side is at least 1. False when the picture or
 // the request has no size.
 bool SmoothSize(const SizeRequest& request, int width, int height, int& outWidth, int& outHeight);
-
-// The library's FILTER_* code of a filter's name (lanczos3, mitchell,
-// catrom, box), or -1.
-int FilterByName(const std::string& name);
-// The name of a FILTER_* code.
-const char* FilterName(int filter);
 
 }  // namespace tolvane

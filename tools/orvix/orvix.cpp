@@ -99,17 +99,6 @@ struct Options {
     int filter = -1;  // FILTER_*, or -1 for the cubic interpolator
 };
 
-// The FILTER_* code of a filter's name, or -1.
-int FilterCode(const std::string& name) {
-    const std::pair<const char*, int> names[] = {{"lanczos3", FILTER_LANCZOS3},
-                                                 {"mitchell", FILTER_MITCHELL},
-                                                 {"catrom", FILTER_CATMULL_ROM},
-                                                 {"box", FILTER_BOX}};
-    for (const auto& [n, code] : names)
-        if (name == n) return code;
-    return -1;
-}
-
 bool ParseInt(const std::string& text, int& out) {
     char* end = nullptr;
     errno = 0;
@@ -354,7 +343,7 @@ int main(int argc, char** argv) {
                 return Usage("--quality needs a number from 0 to 100");
         } else if (a == "--filter") {
             const char* v = value();
-            if (!v || (o.filter = FilterCode(v)) < 0)
+            if (!v || (o.filter = FilterByName(v)) < 0)
                 return Usage("--filter takes lanczos3, mitchell, catrom or box");
         } else if (a == "--lzw") {
             o.lzw = true;
