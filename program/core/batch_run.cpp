@@ -335,7 +335,7 @@ void ScaleDialogModel::PlanSize(FilePlan& plan, int width, int height) {
         return;
     }
     plan.unscaled = plan.factor == 1.0;
-    if (plan.factor == 1.0 && !(plan.format == 'T' && Checked(kLimitMemory))) {
+    if (plan.unscaled && !(plan.format == 'T' && Checked(kLimitMemory))) {
         plan.outWidth = int(w);
         plan.outHeight = int(h);
     } else if (plan.format == 'T') {
@@ -353,7 +353,6 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
     const ImgStruct& s = source.ImgStruct;
     const ImgStruct& o = output.ImgStruct;
     const bool lzw = Checked(kLzw);
-    const bool unscaled = plan.factor == 1.0;
     bool failed = false;
     const char* fallback = "the output could not be written";
     if (plan.format == 'T' && Checked(kLimitMemory)) {
@@ -371,7 +370,7 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
         if (!hadPixels) source.FreeData();
         outcome.width = plan.outWidth;
         outcome.height = plan.outHeight;
-    } else if (unscaled) {
+    } else if (plan.unscaled) {
         failed = WriteSourceAs(plan, source);
         outcome.width = int(s.Width);
         outcome.height = int(s.Height);
