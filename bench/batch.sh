@@ -20,6 +20,7 @@ set -euo pipefail
 runs=${1:-3}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib.sh"
 build=$root/build-bench
 cache=$build/batch-photos
 photos=$cache/photos
@@ -34,11 +35,7 @@ need=()
 [ -x /usr/bin/mogrify ] || need+=(imagemagick)
 [ -x /usr/bin/vips ] && [ -x /usr/bin/vipsthumbnail ] || need+=(libvips-tools)
 /usr/bin/python3 -c "import PIL" 2>/dev/null || need+=(python3-pil)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update >&2
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${need[@]}" >&2
-fi
+install_packages "${need[@]}"
 
 echo "building Tolvane in $build ..." >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null

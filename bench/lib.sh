@@ -1,4 +1,13 @@
-# Shared by the benchmark scripts (sourced): $runs must be set.
+# Shared by the benchmark scripts (sourced).
+
+# Installs the Debian packages named, when any are.
+install_packages() {
+  [ $# -gt 0 ] || return 0
+  local sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update >&2
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "$@" >&2
+}
 
 # Runs a command $runs times; prints the median, fastest and slowest wall
 # time in milliseconds.

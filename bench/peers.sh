@@ -27,6 +27,7 @@ set -euo pipefail
 runs=${1:-5}
 memory_only=${2:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib.sh"
 build=${ORVIX_BENCH_BUILD:-$root/build-bench}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -38,11 +39,7 @@ need=()
 [ -x /usr/bin/vips ] || need+=(libvips-tools)
 [ -x /usr/bin/convert ] || need+=(imagemagick)
 [ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update >&2
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${need[@]}" >&2
-fi
+install_packages "${need[@]}"
 
 echo "building in $build ..." >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
@@ -56,7 +53,6 @@ echo "generating the 6000x4000 photo ..." >&2
 /usr/bin/python3 "$root/bench/make_photo.py" "$work"
 
 # The median alone of lib.sh's median_ms.
-. "$root/bench/lib.sh"
 median_of() { median_ms "$@" | cut -d' ' -f1; }
 
 # OpenCV timed in its interpreter: mode "memory" (resize only) or an output file.

@@ -44,6 +44,7 @@ for a in "$@"; do
   esac
 done
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib.sh"
 build=${ORVIX_BENCH_BUILD:-$root/build-bench}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,11 +60,7 @@ need=()
 dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "install ok installed" || need+=(libbenchmark-dev)
 [ -x /usr/bin/convert ] || need+=(imagemagick)
 [ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update >&2
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${need[@]}" >&2
-fi
+install_packages "${need[@]}"
 
 echo "building in $build ..." >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
@@ -78,8 +75,6 @@ export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1 OPENCV_FOR_THR
 echo "generating the 6000x4000 photo ..." >&2
 /usr/bin/python3 "$root/bench/make_photo.py" "$work"
 
-# median_ms
-. "$root/bench/lib.sh"
 
 # Pillow and OpenCV timed in the interpreter on the decoded photo; prints
 # "name WxH median min max" per resizer and saves each last output as
