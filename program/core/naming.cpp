@@ -10,12 +10,9 @@ namespace tolvane {
 using platform::IsSeparator;
 
 namespace {
-// Position of the first character of the file-name part, or npos.
+// Position of the first character of the file-name part. Folder names never
+// count: a folder named like a name being stepped stays as it is.
 size_t NameStart(const std::string& path) {
-    for (size_t i = 0; i + 6 <= path.size(); ++i) {
-        if (IsSeparator(path[i]) && path.compare(i + 1, 4, "crop") == 0 && IsSeparator(path[i + 5]))
-            return i + 1;
-    }
     const size_t last = path.find_last_of("/\\");
     return last == std::string::npos ? 0 : last + 1;
 }
@@ -35,14 +32,19 @@ std::string ReplaceExtension(const std::string& path, const std::string& ext) {
     return (inName ? path.substr(0, dot + 1) : path + ".") + ext;
 }
 
-std::string MakeUniqueName(const std::string& path) {
-    if (!platform::FileExists(path)) return path;
+std::string WithFirstLetter(const std::string& path, char letter) {
+    std::string named = path;
     const size_t first = NameStart(path);
-    if (first >= path.size()) return path;
+    if (first < named.size()) named[first] = letter;
+    return named;
+}
+
+std::string MakeUniqueName(const std::string& path) {
+    if (!platform::NameTaken(path)) return path;
     std::string candidate = path;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        candidate[first] = letter;
-        if (!platform::FileExists(candidate)) break;
+        candidate = WithFirstLetter(path, letter);
+        if (!platform::NameTaken(candidate)) break;
     }
     return candidate;
 }

@@ -6,16 +6,19 @@
 
 namespace tolvane {
 
-// Empty for an empty path. A path through a "crop" folder keeps that folder
-// ("crop/x.tif"); otherwise the text after the last separator.
+// Empty for an empty path; otherwise the text after the last separator.
 std::string FileNamePart(const std::string& path);
 
 // Everything after the last "." is replaced by ext; nothing for an empty path.
 std::string ReplaceExtension(const std::string& path, const std::string& ext);
 
-// path when no file of that name exists; otherwise the first letter of its
-// file-name part stepped from "A" to "Z" until the name is free. After "Z"
-// the last candidate is returned although it exists: callers must check.
+// path with the first letter of its file-name part made letter.
+std::string WithFirstLetter(const std::string& path, char letter);
+
+// path when nothing is there (a dangling link counts as something);
+// otherwise the first letter of its file-name part stepped from "A" to "Z"
+// until the name is free. After "Z" the last candidate is returned although
+// it is taken: callers must check.
 std::string MakeUniqueName(const std::string& path);
 
 // folder (ending with a separator) + "A" + position as "%03d" + "_" + name.
