@@ -7,6 +7,9 @@
 #include "scale_dlg.h"
 #include "thumbnail_wnd.h"
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
 #include <memory>
 
 using namespace tolvane;
@@ -23,6 +26,13 @@ int CScaleApp::Run(const QStringList& files) {
     preview->hide();
     dialog->AttachWindows(preview.get(), thumbnails.get());
     if (!files.isEmpty()) dialog->ListPaths(files);
+    // SIGTERM, SIGINT or SIGHUP: every window's loop ends between two library
+    // calls, so no output is left half-written, and the working folder goes.
+    platform::CatchInterrupts();
+    QSocketNotifier interrupts(platform::InterruptDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&interrupts, &QSocketNotifier::activated, [] {
+        QCoreApplication::exit(128 + platform::InterruptSignal());
+    });
     dialog->exec();
     dialog->AttachWindows(nullptr, nullptr);
     preview.reset();
@@ -30,5 +40,6 @@ int CScaleApp::Run(const QStringList& files) {
     thumbnails.reset();
     dialog.reset();
     platform::ReleaseLibrary(library);
-    return 0;
+    const int signal = platform::InterruptSignal();
+    return signal ? 128 + signal : 0;
 }

@@ -1,6 +1,7 @@
 #include "app_settings.h"
 
 #include "naming.h"
+#include "output_file.h"
 #include "platform.h"
 
 #include <ORVIX_0500.h>
@@ -67,7 +68,17 @@ void DeleteWorkingFiles(const std::string& folder, const std::string& name) {
     }
 }
 
-WorkingFolder::WorkingFolder() : folder_(platform::MakePrivateTempFolder("tolvane-")) {
+namespace {
+constexpr char kWorkingPrefix[] = "tolvane-";
+
+// A killed run's working folder goes when the next run starts.
+std::string FreshWorkingFolder() {
+    RemoveLeftovers(platform::SystemTempFolder(), kWorkingPrefix);
+    return platform::MakePrivateTempFolder(OwnerTag(kWorkingPrefix));
+}
+}  // namespace
+
+WorkingFolder::WorkingFolder() : folder_(FreshWorkingFolder()) {
     if (!folder_.empty()) Set_Temp_Path(folder_.c_str());
 }
 

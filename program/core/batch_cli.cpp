@@ -1,6 +1,7 @@
 #include "batch_cli.h"
 
 #include "app_settings.h"
+#include "batch_parts.h"
 #include "naming.h"
 #include "platform.h"
 #include "resizing.h"
@@ -9,10 +10,6 @@
 #include "text.h"
 
 #include <ORVIX_0500.h>
-
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -93,8 +90,7 @@ struct Options {
     bool strip = false;
     bool exact = false;
     std::string filter;
-    int jobs = 1;
-    int shard = 0, shards = 1;
+    Share share;
     std::string report;
     bool dryRun = false;
     bool quiet = false;
@@ -172,13 +168,13 @@ Options Parse(const std::vector<std::string>& args) {
             if (FilterByName(o.filter.c_str()) < 0)
                 throw UsageError("--filter takes lanczos3, mitchell, catrom or box, not '" + o.filter + "'");
         } else if (a == "-j" || a == "--jobs") {
-            o.jobs = int(WholeNumber(a, value(), 1, 64));
+            o.share.jobs = int(WholeNumber(a, value(), 1, 64));
         } else if (a == "--shard") {
             const std::string s = value();
             const size_t slash = s.find('/');
             if (slash == std::string::npos) throw UsageError("--shard takes K/N, not '" + s + "'");
-            o.shards = int(WholeNumber("--shard's N", s.substr(slash + 1), 1, 1000000));
-            o.shard = int(WholeNumber("--shard's K", s.substr(0, slash), 0, o.shards - 1));
+            o.share.shards = int(WholeNumber("--shard's N", s.substr(slash + 1), 1, 1000000));
+            o.share.shard = int(WholeNumber("--shard's K", s.substr(0, slash), 0, o.share.shards - 1));
         } else if (a == "--report") {
             o.report = value();
         } else if (a == "--dry-run") {
@@ -199,57 +195,6 @@ Options Parse(const std::vector<std::string>& args) {
     if (!o.help && !o.version && o.inputs.empty()) throw UsageError("name the files or a folder");
     return o;
 }
-
-// ---- The view ------------------------------------------------------------------------
-
-class HeadlessView final : public DialogView {
-public:
-    std::vector<std::string> selection;
-    std::string message;
-    bool timerRunning = false;
-    bool bar = false;
-    int total = 0;
-    std::function<void(const FileOutcome&)> finished;
-    ScaleDialogModel* model = nullptr;
-
-    std::vector<std::string> ChooseFiles(const std::string&, const std::string&) override {
-        return selection;
-    }
-    void ShowMessage(const std::string& text, const std::string&) override { message = OneLine(text); }
-    bool ChooseFolder(std::string&) override { return false; }
-    void StartTimer(int, int) override { timerRunning = true; }
-    void StopTimer(int) override { timerRunning = false; }
-    void FileFinished(const FileOutcome& outcome) override {
-        ++done_;
-        if (finished) finished(outcome);
-    }
-    void ProgressMoved() override {
-        if (!bar || !model) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastDraw_ < std::chrono::milliseconds(50)) return;
-        lastDraw_ = now;
-        const int range = model->ProgressRange();
-        const double part = range > 0 ? std::clamp(double(model->ProgressPosition()) / range, 0.0, 1.0) : 0;
-        DrawBar(done_, total, part);
-    }
-
-    static void DrawBar(int done, int total, double part) {
-        const int width = 30;
-        const int filled = int(part * width);
-        std::fprintf(stderr, "\r[%s%s] %3d%%  file %d of %d", std::string(filled, '#').c_str(),
-                     std::string(width - filled, '.').c_str(), int(part * 100), std::min(done + 1, total),
-                     total);
-        std::fflush(stderr);
-    }
-    static void ClearBar() {
-        std::fprintf(stderr, "\r\033[K");
-        std::fflush(stderr);
-    }
-
-private:
-    int done_ = 0;
-    std::chrono::steady_clock::time_point lastDraw_{};
-};
 
 // ---- Options as edits of the dialog's fields ------------------------------------------------
 
@@ -343,139 +288,15 @@ void PrintSettings(ScaleDialogModel& m, const Options& o) {
         std::printf("First file: %s %s x %s -> %s %d x %d\n", list.Text(0).c_str(),
                     m.Get(kInWidth).text.c_str(), m.Get(kInHeight).text.c_str(),
                     FileNamePart(plan.output).c_str(), plan.outWidth, plan.outHeight);
-    if (o.jobs > 1 || o.shards > 1) std::printf("Workers: %d, shard %d/%d\n", o.jobs, o.shard, o.shards);
+    const Share& share = o.share;
+    if (share.jobs > 1 || share.shards > 1)
+        std::printf("Workers: %d, shard %d/%d\n", share.jobs, share.shard, share.shards);
     std::fflush(stdout);
-}
-
-// ---- Outcomes ------------------------------------------------------------------------
-
-struct Tally {
-    int converted = 0, failed = 0, skipped = 0;
-    bool workerLost = false;
-    std::vector<std::pair<int, std::string>> lines;  // position, JSON line
-
-    void Add(int position, const std::string& status, std::string line) {
-        if (status == "converted") ++converted;
-        else if (status == "skipped") ++skipped;
-        else ++failed;
-        lines.emplace_back(position, std::move(line));
-    }
-};
-
-std::string JsonLine(const FileOutcome& r) {
-    return Format("{\"position\":%d,\"source\":%s,\"output\":%s,\"status\":\"%s\",\"reason\":%s,"
-                  "\"note\":%s,\"width\":%d,\"height\":%d,\"ms\":%.3f}",
-                  r.position, JsonString(r.source).c_str(), JsonString(r.output).c_str(),
-                  StatusName(r.status), JsonString(r.reason).c_str(), JsonString(r.note).c_str(),
-                  r.width, r.height, r.milliseconds);
-}
-
-// A worker's line to the parent: position, status and the JSON object.
-std::string WorkerLine(const FileOutcome& r) {
-    return Format("%d\t%s\t", r.position, StatusName(r.status)) + JsonLine(r) + "\n";
-}
-
-void TakeWorkerLine(const std::string& line, Tally& tally) {
-    const size_t a = line.find('\t');
-    const size_t b = line.find('\t', a + 1);
-    if (a == std::string::npos || b == std::string::npos) return;
-    tally.Add(std::atoi(line.c_str()), line.substr(a + 1, b - a - 1), line.substr(b + 1));
-}
-
-bool Keep(const Options& o, int worker, int i) {
-    return i % o.shards == o.shard && (i / o.shards) % o.jobs == worker;
-}
-
-int CountKept(const Options& o, int n) {
-    int kept = 0;
-    for (int i = 0; i < n; ++i) kept += i % o.shards == o.shard;
-    return kept;
-}
-
-void RunModel(ScaleDialogModel& m, HeadlessView& view) {
-    m.Click(kProcessAll);
-    // No window waits to be painted: the ticks run back to back.
-    while (view.timerRunning) m.TimerTick(ScaleDialogModel::kTimerId);
-}
-
-void RunInProcess(ScaleDialogModel& m, HeadlessView& view, const Options& o, Tally& tally) {
-    m.SetPositionFilter([&o](int i) { return Keep(o, 0, i); });
-    view.finished = [&tally](const FileOutcome& r) { tally.Add(r.position, StatusName(r.status), JsonLine(r)); };
-    RunModel(m, view);
-}
-
-// Each worker process converts its share of the positions with its own copy
-// of the model (the library's state is per process) and sends a line per
-// file through a pipe.
-void RunWorkers(ScaleDialogModel& m, HeadlessView& view, const Options& o, Tally& tally) {
-    std::vector<pid_t> pids;
-    std::vector<int> fds;
-    m.Cache().SetBudget(m.Cache().Budget() / uint64_t(o.jobs));
-    view.bar = false;
-    std::fflush(nullptr);
-    for (int w = 0; w < o.jobs; ++w) {
-        int p[2];
-        if (pipe(p) != 0) throw std::runtime_error("no pipe for a worker");
-        const pid_t pid = fork();
-        if (pid < 0) throw std::runtime_error("no worker process");
-        if (pid == 0) {
-            close(p[0]);
-            for (int fd : fds) close(fd);
-            m.SetPositionFilter([&o, w](int i) { return Keep(o, w, i); });
-            view.finished = [fd = p[1]](const FileOutcome& r) {
-                const std::string line = WorkerLine(r);
-                for (size_t off = 0; off < line.size();) {
-                    const ssize_t n = write(fd, line.data() + off, line.size() - off);
-                    if (n <= 0) _exit(3);
-                    off += size_t(n);
-                }
-            };
-            RunModel(m, view);
-            _exit(0);
-        }
-        close(p[1]);
-        pids.push_back(pid);
-        fds.push_back(p[0]);
-    }
-    std::vector<std::string> partial(fds.size());
-    const int total = CountKept(o, m.List().Count());
-    const bool bar = !o.quiet && platform::IsTerminal(2);
-    for (size_t open = fds.size(); open > 0;) {
-        std::vector<pollfd> polls;
-        for (int fd : fds) polls.push_back({fd, POLLIN, 0});
-        if (poll(polls.data(), polls.size(), -1) < 0) continue;
-        for (size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k] < 0 || !(polls[k].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[k], buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[k]);
-                fds[k] = -1;
-                --open;
-                continue;
-            }
-            partial[k].append(buffer, size_t(n));
-            for (size_t nl; (nl = partial[k].find('\n')) != std::string::npos;) {
-                TakeWorkerLine(partial[k].substr(0, nl), tally);
-                partial[k].erase(0, nl + 1);
-            }
-            if (bar) HeadlessView::DrawBar(int(tally.lines.size()), total, double(tally.lines.size()) / std::max(total, 1));
-        }
-    }
-    for (pid_t pid : pids) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            // Its remaining files were never converted: the run has failed.
-            std::fprintf(stderr, "Tolvane: a worker process ended abnormally\n");
-            tally.workerLost = true;
-        }
-    }
 }
 
 void DryRun(ScaleDialogModel& m, const Options& o) {
     for (int i = 0; i < m.List().Count(); ++i) {
-        if (i % o.shards != o.shard) continue;
+        if (!o.share.Kept(i)) continue;
         FilePlan plan;
         std::string reason;
         if (m.PlanFile(i, plan, reason))
@@ -486,20 +307,52 @@ void DryRun(ScaleDialogModel& m, const Options& o) {
     }
 }
 
-bool WriteReport(const std::string& path, Tally& tally) {
-    std::sort(tally.lines.begin(), tally.lines.end());
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) return false;
-    for (const auto& [position, line] : tally.lines) std::fprintf(f, "%s\n", line.c_str());
-    return std::fclose(f) == 0;
+// The files the run converts, in this process or in workers.
+void Convert(ScaleDialogModel& model, HeadlessView& view, const Options& o, Tally& tally) {
+    model.InstallProgress();
+    view.total = o.share.CountKept(model.List().Count());
+    view.bar = !o.quiet && platform::IsTerminal(2);
+    if (o.share.jobs == 1) {
+        model.SetPositionFilter([&o](int i) { return o.share.Takes(0, i); });
+        view.finished = [&tally](const FileOutcome& r) { tally.Add(r); };
+        RunModel(model, view);
+    } else {
+        RunWorkers(model, view, o.share, o.quiet, tally);
+    }
+    if (view.bar || (!o.quiet && platform::IsTerminal(2))) HeadlessView::ClearBar();
+}
+
+// The summary line, the report and the exit status. A run asked to stop
+// accounts for every file it did not convert and ends as 128 + the signal.
+int Finish(const Options& o, const std::vector<std::string>& sources, Tally& tally, double seconds) {
+    const int signal = platform::InterruptSignal();
+    if (signal)
+        tally.AccountMissing(o.share, sources, -1, FileOutcome::Status::Interrupted,
+                             "interrupted by " + platform::SignalName(signal));
+    int status = tally.failed > 0 || tally.workerLost ? 1 : 0;
+    if (!o.report.empty() && !WriteReport(o.report, tally)) {
+        std::fprintf(stderr, "Tolvane: the report %s could not be written\n", o.report.c_str());
+        status = 1;
+    }
+    if (!signal) {
+        std::fprintf(stderr, "DONE: %d converted, %d failed, %d skipped in %.2f s\n", tally.converted,
+                     tally.failed, tally.skipped, seconds);
+        return status;
+    }
+    std::fprintf(stderr, "INTERRUPTED by %s: %d converted, %d failed, %d skipped, %d not converted in %.2f s\n",
+                 platform::SignalName(signal).c_str(), tally.converted, tally.failed, tally.skipped,
+                 tally.interrupted, seconds);
+    return 128 + signal;
 }
 
 int Run(const Options& o) {
     const auto start = std::chrono::steady_clock::now();
+    platform::CatchInterrupts();
     const WorkingFolder working;
     HeadlessView view;
     ScaleDialogModel model(view, ReadProcessorFile(kProcessorFile));
     view.model = &model;
+    model.SetKeepSources(false);
     if (!o.dest.empty()) {
         if (!platform::IsDirectory(o.dest)) throw UsageError("no such folder: " + o.dest);
         model.SetDestination(platform::AbsolutePath(o.dest));
@@ -519,43 +372,12 @@ int Run(const Options& o) {
         return 0;
     }
     Tally tally;
-    model.InstallProgress();
-    view.total = CountKept(o, model.List().Count());
-    view.bar = !o.quiet && platform::IsTerminal(2);
-    if (o.jobs == 1)
-        RunInProcess(model, view, o, tally);
-    else
-        RunWorkers(model, view, o, tally);
-    if (view.bar || (!o.quiet && platform::IsTerminal(2))) HeadlessView::ClearBar();
-    int status = tally.failed > 0 || tally.workerLost ? 1 : 0;
-    if (!o.report.empty() && !WriteReport(o.report, tally)) {
-        std::fprintf(stderr, "Tolvane: the report %s could not be written\n", o.report.c_str());
-        status = 1;
-    }
+    Convert(model, view, o, tally);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "DONE: %d converted, %d failed, %d skipped in %.2f s\n", tally.converted,
-                 tally.failed, tally.skipped, seconds);
-    return status;
+    return Finish(o, ListedSources(model), tally, seconds);
 }
 
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) out += Format("\\u%04x", c);
-            else out += char(c);
-        }
-    }
-    return out + "\"";
-}
 
 int RunBatch(const std::vector<std::string>& args) {
     try {

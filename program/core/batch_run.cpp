@@ -4,10 +4,12 @@
 
 #include "metadata.h"
 #include "naming.h"
-#include "resizing.h"
+#include "output_file.h"
 #include "platform.h"
+#include "resizing.h"
 #include "text.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -41,6 +43,7 @@ const char* StatusName(FileOutcome::Status status) {
     switch (status) {
     case FileOutcome::Status::Converted: return "converted";
     case FileOutcome::Status::Skipped: return "skipped";
+    case FileOutcome::Status::Interrupted: return "interrupted";
     default: return "failed";
     }
 }
@@ -58,6 +61,8 @@ void ScaleDialogModel::ProcessAll() {
     timerMode_ = 0;
     outcomes_.clear();
     if (n == 0) return;
+    // What a killed run of this host left half-written goes first.
+    RemoveLeftovers(destination_, kPartialPrefix);
     ConvertPosition(0);
     if (n == 1) {
         SetVisible(kDone, true);
@@ -88,6 +93,13 @@ void ScaleDialogModel::BatchTick() {
     }
     if (busy_) {
         view_.StartTimer(kTimerId, kBatchPeriod);
+        return;
+    }
+    if (platform::InterruptSignal()) {
+        // Asked to stop: no further file is begun.
+        batchIndex_ = -1;
+        timerMode_ = 0;
+        SetVisible(kDone, true);
         return;
     }
     if (batchIndex_ == -1) {
@@ -185,6 +197,8 @@ FileOutcome ScaleDialogModel::ProcessFile(int i) {
     Post_Error("");
     FilePlan plan;
     if (PrepareFile(i, plan, outcome, true)) ConvertFile(plan, outcome);
+    // A run that never shows the file again keeps none of its pixels.
+    if (!keepSources_) cache_.Remove(cache_.IndexOf(plan.source));
     SetControlText(kWorkPath, "");
     SetWait(false);
     SetProgressPosition(0);
@@ -194,25 +208,57 @@ FileOutcome ScaleDialogModel::ProcessFile(int i) {
     return outcome;
 }
 
-// The output image with the dialog's resolution, the source from the cache,
-// and the output written.
+// The output written under a temporary name of its own and, once complete,
+// linked under its name without replacing anything. A run asked to stop
+// keeps nothing of the file it was writing.
 void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
-    if (platform::FileExists(plan.output)) {
-        // The A..Z names are all taken: never overwrite an output.
-        outcome.reason = "no free output name";
+    PendingOutput pending;
+    const std::string words = pending.Create(plan.output);
+    if (!words.empty()) {
+        outcome.reason = "the output could not be made: " + words;
         return;
     }
+    FilePlan writing = plan;
+    writing.output = pending.Path();
+    errno = 0;
+    const bool written = WriteFile(writing, outcome);
+    // The words name the file the user asked for, not its working name.
+    for (size_t at; (at = outcome.reason.find(pending.Path())) != std::string::npos;)
+        outcome.reason.replace(at, pending.Path().size(), plan.output);
+    if (!written) {
+        // A full disk or a vanished folder: the system's words say which.
+        if (errno == ENOSPC || errno == EDQUOT || errno == EIO || errno == EROFS || errno == EFBIG)
+            outcome.reason += " (" + platform::SystemWords(errno) + ")";
+        return;
+    }
+    if (const int signal = platform::InterruptSignal()) {
+        outcome.status = FileOutcome::Status::Interrupted;
+        outcome.reason = "interrupted by " + platform::SignalName(signal);
+        return;
+    }
+    std::string name = plan.output, why;
+    if (!pending.Commit(name, why)) {
+        outcome.reason = why;
+        return;
+    }
+    outcome.output = name;
+    outcome.status = FileOutcome::Status::Converted;
+}
+
+// The output image with the dialog's resolution, the source from the cache,
+// and the output written under plan.output; false with the reason.
+bool ScaleDialogModel::WriteFile(const FilePlan& plan, FileOutcome& outcome) {
     ImgClass output;
     ImgStruct& o = output.ImgStruct;
     if (!CopyName(o.FileName, plan.output)) {
         outcome.reason = "the output path is longer than a path holds";
-        return;
+        return false;
     }
     SetOutputResolution(o);
     o.Planar = 0;
     if (plan.smooth && (plan.outWidth <= 0 || plan.outHeight <= 0)) {
         outcome.reason = "the output would have no pixels";
-        return;
+        return false;
     }
     const uint64_t expected =
         uint64_t(std::max(header_.Width, 0)) * uint64_t(std::max(header_.Height, 0)) * uint64_t(std::max<int>(header_.Samples, 1));
@@ -221,7 +267,7 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
     if (!source) {
         outcome.reason = plan.reduceOnLoad ? LibraryReason("the image could not be read")
                                            : "the source path is longer than a path holds";
-        return;
+        return false;
     }
     source->ImgStruct.ResUnit = o.ResUnit;
     source->ImgStruct.Resolution = o.Resolution;
@@ -231,11 +277,9 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
         outcome.reason = Checked(kLimitMemory)
             ? "not read: \"Limit  Memory Usage\" is checked and the output is not TIFF"
             : LibraryReason("the image could not be read");
-        return;
+        return false;
     }
-    const bool written = plan.smooth ? WriteSmooth(plan, *source, output, outcome)
-                                     : WriteOutput(plan, *source, output, outcome);
-    if (written) outcome.status = FileOutcome::Status::Converted;
+    return plan.smooth ? WriteSmooth(plan, *source, output, outcome) : WriteOutput(plan, *source, output, outcome);
 }
 
 // The dialog's output resolution. Unit 3 is per centimetre: ten times lines
@@ -397,8 +441,7 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
     }
     // Exiv2 rewrites a TIFF through memory: the written pixels go first.
     output.FreeData();
-    KeepMetadata(plan, o, outcome);
-    return true;
+    return KeepMetadata(plan, o, outcome);
 }
 
 // Smooth resizing: each output resampled from its own source at its own
@@ -426,8 +469,7 @@ bool ScaleDialogModel::WriteSmooth(const FilePlan& plan, ImgClass& source, ImgCl
     }
     // Exiv2 rewrites a TIFF through memory: the written pixels go first.
     output.FreeData();
-    KeepMetadata(plan, output.ImgStruct, outcome);
-    return true;
+    return KeepMetadata(plan, output.ImgStruct, outcome);
 }
 
 bool ScaleDialogModel::ResampleAndWrite(const FilePlan& plan, ImgClass& source, ImgClass& output,
@@ -452,11 +494,17 @@ bool ScaleDialogModel::WriteAsFormat(const FilePlan& plan, ImgClass& image) {
     return WriteTIFF(Checked(kLzw), false, &image);
 }
 
-// The photo's metadata carried into the written JPEG or TIFF file.
-void ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome) {
-    if (plan.format == 'B' || !Checked(kKeepMetadata)) return;
+// The photo's metadata carried into the written JPEG or TIFF file. False
+// when the rewrite failed part way: the file can no longer be trusted.
+bool ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome) {
+    if (plan.format == 'B' || !Checked(kKeepMetadata)) return true;
+    bool damaged = false;
     outcome.note = CarryMetadata(plan.source, plan.output,
-                                 {outcome.width, outcome.height, written.ResUnit, written.Resolution});
+                                 {outcome.width, outcome.height, written.ResUnit, written.Resolution}, &damaged);
+    if (!damaged) return true;
+    outcome.reason = outcome.note;
+    outcome.note.clear();
+    return false;
 }
 
 int ScaleDialogModel::JpegQuality() {

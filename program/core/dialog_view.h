@@ -11,7 +11,7 @@ namespace tolvane {
 
 // How one file of a batch run ended.
 struct FileOutcome {
-    enum class Status { Converted, Failed, Skipped };
+    enum class Status { Converted, Failed, Skipped, Interrupted };
     int position = 0;
     std::string source;
     std::string output;

@@ -20,7 +20,7 @@ uint64_t ImageCache::DefaultBudget() {
         const long long value = std::atoll(mb);
         if (value > 0) return uint64_t(value) << 20;
     }
-    return platform::PhysicalMemory() / 4;
+    return platform::UsableMemory() / 4;
 }
 
 int ImageCache::IndexOf(const std::string& name) const {

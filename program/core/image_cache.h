@@ -43,7 +43,8 @@ public:
     void SetBudget(uint64_t bytes) { budget_ = bytes; }
 
     // The default budget: TOLVANE_CACHE_MB from the environment when it is a
-    // positive number, else a quarter of physical memory.
+    // positive number, else a quarter of the memory the process may use
+    // (physical memory, or its control group's limit when that is less).
     static uint64_t DefaultBudget();
 
 private:

@@ -187,8 +187,22 @@ bool ReadImageUpright(bool swap, ImgClass& img, int orientation, int width, int 
     return true;
 }
 
+namespace {
+// Errors Exiv2 raises while it writes the file out, rather than before.
+bool WhileWriting(const Exiv2::AnyError& e) {
+    switch (e.code()) {
+    case Exiv2::kerCallFailed: case Exiv2::kerFileOpenFailed: case Exiv2::kerFailedToMapFileForReadWrite:
+    case Exiv2::kerFileRenameFailed: case Exiv2::kerTransferFailed: case Exiv2::kerMemoryTransferFailed:
+    case Exiv2::kerImageWriteFailed: case Exiv2::kerMallocFailed:
+        return true;
+    default:
+        return false;
+    }
+}
+}  // namespace
+
 std::string CarryMetadata(const std::string& source, const std::string& output,
-                          const CopyFacts& facts) {
+                          const CopyFacts& facts, bool* damaged) {
     ExivWords words;
     Carried c;
     std::string note;
@@ -205,6 +219,7 @@ std::string CarryMetadata(const std::string& source, const std::string& output,
         WriteCarried(output, c);
     } catch (const Exiv2::AnyError& e) {
         note = (note.empty() ? "" : note + "; ") + "metadata not written: " + OneLine(e.what());
+        if (damaged) *damaged = WhileWriting(e);
     }
     return note;
 }

@@ -44,8 +44,9 @@ struct CopyFacts {
 
 // Writes source's metadata into the JPEG or TIFF file output, whose
 // pixels are upright. Returns "" or the words for the report: what was
-// skipped, and why.
+// skipped, and why. damaged, when given, says whether the rewrite failed
+// while writing the file (a full disk), leaving it unfit to keep.
 std::string CarryMetadata(const std::string& source, const std::string& output,
-                          const CopyFacts& facts);
+                          const CopyFacts& facts, bool* damaged = nullptr);
 
 }  // namespace tolvane

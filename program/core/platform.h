@@ -16,6 +16,8 @@ inline constexpr char kSeparator = '/';
 inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 bool FileExists(const std::string& path);
+// Whether anything at all is at path, a dangling symbolic link included.
+bool NameTaken(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 bool RemoveFile(const std::string& path);
@@ -30,9 +32,19 @@ int RunAndWait(const std::string& program, const std::vector<std::string>& argv)
 
 // Physical memory in bytes; 0 when the system does not say.
 uint64_t PhysicalMemory();
+// The memory this process may use: physical memory, or less when its
+// control group (v2 or v1) is limited; 0 when nothing says.
+uint64_t UsableMemory();
+// The smallest memory limit on the way from a control group to the root:
+// cgroupText is what /proc/self/cgroup holds, root where the groups are
+// mounted (/sys/fs/cgroup). 0 when none is set.
+uint64_t ControlGroupLimit(const std::string& cgroupText, const std::string& root);
 
 // The absolute form of path, resolved against the current folder.
 std::string AbsolutePath(const std::string& path);
+
+// TMPDIR, else /tmp, ending with the separator.
+std::string SystemTempFolder();
 
 // A new private folder below the system's temporary folder, ending with the
 // separator; empty on failure. RemoveFolder deletes it with its files.
@@ -40,6 +52,41 @@ std::string MakePrivateTempFolder(const std::string& prefix);
 void RemoveFolder(const std::string& folder);
 
 bool IsTerminal(int fd);
+
+// ---- Outputs: created, never replaced ----
+// The system's words for an error number ("No space left on device").
+std::string SystemWords(int error);
+// Makes an empty file at path only when nothing is there, never through a
+// symbolic link. "" or the system's words.
+std::string CreateExclusive(const std::string& path);
+// Writes path's data through to the disk. "" or the system's words.
+std::string SyncToDisk(const std::string& path);
+// Gives the file at from the name to, never replacing what is at to.
+// 0, or the error number (EEXIST when to is taken).
+int LinkWithoutReplacing(const std::string& from, const std::string& to);
+// Whether path is this user's own (not followed when a symbolic link).
+bool OwnedByMe(const std::string& path);
+
+// ---- Processes ----
+int ProcessId();
+// True only when the system says no process has that id.
+bool ProcessGone(int pid);
+// This machine's name; "host" when the system does not say.
+std::string HostName();
+
+// ---- Interrupts ----
+// From here on SIGINT, SIGTERM and SIGHUP only record themselves: the run
+// stops between library calls, cleans up, and ends the way the signal asks.
+void CatchInterrupts();
+// The signal that asked to stop, or 0.
+int InterruptSignal();
+// Readable once a signal has been caught, for an event loop to wait on.
+int InterruptDescriptor();
+// Ends the process as the signal would have, had it not been caught.
+[[noreturn]] void EndBySignal(int signal);
+void SendSignal(int pid, int signal);
+// "SIGINT" and the like.
+std::string SignalName(int signal);
 
 // Loads a shared library by its file name (it stays loaded while held);
 // null when it cannot be loaded. ReleaseLibrary lets it go.

@@ -109,6 +109,9 @@ public:
     // ---- For the headless batch ----
     // Only positions for which keep is true are converted (all without one).
     void SetPositionFilter(std::function<bool(int)> keep) { keep_ = std::move(keep); }
+    // Whether converted files' pixels stay cached for the preview; a
+    // headless run has no preview and keeps none.
+    void SetKeepSources(bool keep) { keepSources_ = keep; }
     // Works out position i as a run would, writing nothing; false when the
     // file's header cannot be made.
     bool PlanFile(int i, FilePlan& plan, std::string& reason);
@@ -166,6 +169,7 @@ private:
     FileOutcome ProcessFile(int i);
     bool PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, bool runProcessor);
     void ConvertFile(const FilePlan& plan, FileOutcome& outcome);
+    bool WriteFile(const FilePlan& plan, FileOutcome& outcome);
     void SetOutputResolution(ImgStruct& o) const;
     ImgClass* ReadReduced(const FilePlan& plan, uint64_t expectedBytes, ImgClass& reduced);
     void PlanSize(FilePlan& plan, int width, int height);
@@ -173,7 +177,7 @@ private:
     bool WriteSmooth(const FilePlan& plan, ImgClass& source, ImgClass& output, FileOutcome& outcome);
     bool ResampleAndWrite(const FilePlan& plan, ImgClass& source, ImgClass& output, const char*& fallback);
     bool WriteAsFormat(const FilePlan& plan, ImgClass& image);
-    void KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome);
+    bool KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome);
     bool WriteSourceAs(const FilePlan& plan, ImgClass& source);
     int JpegQuality();
     ImgClass* LoadIntoCache(const std::string& path, uint64_t expectedBytes);
@@ -212,6 +216,7 @@ private:
     bool busy_ = false;
     bool closed_ = false;
     std::function<bool(int)> keep_;
+    bool keepSources_ = true;
     std::vector<FileOutcome> outcomes_;
 };
 

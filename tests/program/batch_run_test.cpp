@@ -451,6 +451,44 @@ TEST_F(BatchRunTest, TwentySeventhRunFailsWithoutOverwriting) {
     EXPECT_EQ(FilesIn(out_).size(), 52u);
 }
 
+// A run that never shows a file again (the headless one) holds no pixels
+// once a file is done, whichever engine read it; the window keeps them for
+// the preview.
+TEST_F(BatchRunTest, RunsWithoutPreviewKeepNoPixelsAfterEachFile) {
+    struct CountingView : FakeView {
+        ScaleDialogModel* model = nullptr;
+        std::vector<uint64_t> held;
+        void FileFinished(const FileOutcome& o) override {
+            FakeView::FileFinished(o);
+            held.push_back(model->Cache().PixelBytes());
+        }
+    };
+    WriteSource(Src("a.tif"), 64, 48);
+    WriteSource(Src("b.jpg"), 40, 30);
+    WriteSource(Src("c.bmp"), 20, 40);
+    const struct { bool keep, smooth; } rows[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.keep ? "kept" : "not kept") + (row.smooth ? ", smooth" : ", exact"));
+        CountingView view;
+        ScaleDialogModel model(view, "");
+        view.model = &model;
+        model.SetKeepSources(row.keep);
+        if (!row.smooth) model.Click(kSmoothResizing);
+        List(model, view, {"a.tif", "b.jpg", "c.bmp"});
+        model.SetText(kScale, "50");
+        model.FieldLeft(kScale);
+        const std::vector<FileOutcome> outcomes = Run(model, view);
+        ASSERT_EQ(outcomes.size(), 3u);
+        for (const FileOutcome& o : outcomes) EXPECT_EQ(o.status, Status::Converted) << o.reason;
+        ASSERT_EQ(view.held.size(), 3u);
+        if (!row.keep) {
+            EXPECT_EQ(view.held, (std::vector<uint64_t>{0, 0, 0}));
+        } else {
+            EXPECT_GT(view.held.back(), 0u);
+        }
+    }
+}
+
 TEST_F(BatchRunTest, RawFilesTakeTheProcessorsTiffOrTheJpegBeside) {
     WriteSource(Src("a.tif"), 40, 20);
     WriteSource(dir_.File("developed.tif"), 60, 40, 3);
