@@ -1,6 +1,7 @@
 #include "utility.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "library.h"
 #include "os.h"
@@ -25,6 +26,26 @@ size_t FindCropFolder(const std::string& path) {
     return std::string::npos;
 }
 
+// True when every component of text, at either separator, names something
+// of its own: none is empty, "." or "..", so that text appended to a folder
+// stays below it.
+bool AllPlainComponents(const std::string& text) {
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !os::IsSeparator(text[i])) continue;
+        const std::string_view part(text.data() + start, i - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+bool HasSeparator(const std::string& text) {
+    for (const char c : text)
+        if (os::IsSeparator(c)) return true;
+    return false;
+}
+
 // Folders of the root that hold no user files and can be endless.
 bool IsSystemFolder(const std::string& path) {
     return path == "/proc" || path == "/sys" || path == "/dev";
@@ -38,7 +59,9 @@ std::string Utility::BaseName(const std::string& path) {
     if (path.empty()) return {};
     std::string base;
     const size_t crop = FindCropFolder(path);
-    if (crop != std::string::npos) {
+    // What follows the crop folder is kept only when it cannot climb out of
+    // it; otherwise the name falls back to its last component.
+    if (crop != std::string::npos && AllPlainComponents(path.substr(crop + 6))) {
         base = "crop";
         base += os::kSeparator;
         base += path.substr(crop + 6);
@@ -49,6 +72,8 @@ std::string Utility::BaseName(const std::string& path) {
         base = sep == std::string::npos ? path : path.substr(sep + 1);
     }
     if (!base.empty() && base[0] == '*') base.erase(0, 1);
+    // "." and ".." name a folder, not a file in it.
+    if (base == "." || base == "..") return {};
     return base;
 }
 
@@ -68,9 +93,22 @@ int64_t Utility::FileSize(const std::string& path) { return os::Stat(path).size;
 std::string Utility::MakeTempName(const std::string& file, const std::string& ext) {
     std::string& folder = Lib().tempPath;
     if (folder.empty()) folder = os::SystemTempFolder();
-    std::string name = folder + BaseName(file);
-    if (!ext.empty()) SetExtension(name, ext);
-    return name;
+    std::string base = BaseName(file);
+    // Without a file name the result would be the folder itself.
+    if (base.empty()) {
+        PostError("MakeTemp_FileName: %s names no file", file.c_str());
+        return {};
+    }
+    if (!ext.empty()) {
+        SetExtension(base, ext);
+        // An extension with a separator, or one that turns the name into
+        // "..", would lead elsewhere.
+        if (HasSeparator(ext) || !AllPlainComponents(base)) {
+            PostError("MakeTemp_FileName: %s is no extension", ext.c_str());
+            return {};
+        }
+    }
+    return folder + base;
 }
 
 std::string Utility::FindFile(const std::string& name) {

@@ -18,7 +18,9 @@ public:
     static uint64_t RoundUp4(uint64_t n) { return (n + 3u) & ~uint64_t{3}; }
 
     // File name part of a path; a path through a "crop" folder keeps that
-    // folder ("crop/x.jpg"), so that working copies of crops stay apart.
+    // folder ("crop/x.jpg"), so that working copies of crops stay apart, as
+    // long as nothing after it is empty, "." or ".." (then the last
+    // component is taken). "" when the last component is empty, "." or "..".
     static std::string BaseName(const std::string& path);
     // Cuts the path at its last "." (of the file name) and appends "." + ext;
     // a name without "." gets the extension appended.
@@ -28,6 +30,8 @@ public:
 
     // Temporary folder + BaseName(file), extension replaced by ext unless it
     // is empty. Fills the temporary folder from the system when unknown.
+    // "" with a message when file names no file or ext would lead out of
+    // the folder.
     std::string MakeTempName(const std::string& file, const std::string& ext);
 
     // Searches from the drive roots for a file whose name contains the base

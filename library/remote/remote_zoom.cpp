@@ -145,7 +145,11 @@ ORVIX_API char* ZoomImageRemote(int x, int y, int W, int H, CRect* rect, double 
     lib.ftp->OpenFTP();
     const std::string source = name ? name : "";
     const std::string part = ImageNamePart(source);
-    if (part.empty() || part.size() > 127) return op.result.data();
+    if (part.empty()) {
+        PostError("ZoomImageRemote: %s names no file", source.c_str());
+        return op.result.data();
+    }
+    if (part.size() > 127) return op.result.data();
     if (!SameIgnoringCase(part, op.source)) {
         const RemoteOp headerOp{"ZoomImageRemote", op.source, op.header, op.result};
         if (!FindRemoteHeader(headerOp, source, part, true)) return op.result.data();
@@ -169,7 +173,11 @@ ORVIX_API char* GetCropImageRemote(int W, CRect* rect, char* name, int quality) 
     lib.ftp->OpenFTP();
     const std::string source = name ? name : "";
     const std::string part = ImageNamePart(source);
-    if (part.empty() || part.size() > 127) return op.result.data();
+    if (part.empty()) {
+        PostError("GetCropImageRemote: %s names no file", source.c_str());
+        return op.result.data();
+    }
+    if (part.size() > 127) return op.result.data();
     if (!SameIgnoringCase(part, op.source)) {
         if (!FindRemoteHeader(op, source, part, false)) return op.result.data();
     }

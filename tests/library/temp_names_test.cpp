@@ -121,6 +121,86 @@ TEST_F(TempName, CropFolderIsKeptWithEitherSeparator) {
     EXPECT_STREQ(MakeTemp_FileName("/home/u/crop.tif", "hdr"), "/data/tmp/crop.hdr");
 }
 
+// Components of path at either separator.
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts(1);
+    for (const char c : path) {
+        if (c == '/' || c == '\\') parts.emplace_back();
+        else parts.back() += c;
+    }
+    return parts;
+}
+
+// Names that climb, or name a folder rather than a file, never lead out of
+// the temporary folder: they keep their last component or are refused.
+TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
+    Set_Temp_Path("/data/tmp");
+    const std::string folder = "/data/tmp/";
+    struct Case {
+        const char* file;
+        const char* ext;
+        const char* expected;  // "" when refused
+        const char* words;     // the refusal's message
+    };
+    const char* const kNoFile = "names no file";
+    const char* const kNoExt = "is no extension";
+    const Case cases[] = {
+        {"a/crop/../../x", "", "/data/tmp/x", ""},
+        {"a/crop/../../x.tif", "hdr", "/data/tmp/x.hdr", ""},
+        {"a\\crop\\..\\..\\..\\..\\x.jpg", "", "/data/tmp/x.jpg", ""},
+        {"a/crop/b/../../../x", "", "/data/tmp/x", ""},
+        {"a/crop/x/../y", "hdr", "/data/tmp/y.hdr", ""},
+        {"/x/crop/crop/../a.tif", "hdr", "/data/tmp/a.hdr", ""},
+        {"crop/../x", "", "/data/tmp/x", ""},
+        {"crop/./x", "", "/data/tmp/x", ""},
+        {"a/crop/./x", "", "/data/tmp/x", ""},
+        {"a/crop//x", "", "/data/tmp/x", ""},
+        {"a/crop/\\etc/x", "", "/data/tmp/x", ""},
+        {"../../x.tif", "hdr", "/data/tmp/x.hdr", ""},
+        {"/crop/..", "", "", kNoFile},
+        {"/crop/..", "hdr", "", kNoFile},
+        {"a/crop/../../..", "hdr", "", kNoFile},
+        {"a/crop/.", "", "", kNoFile},
+        {"a/crop/", "", "", kNoFile},
+        {"a/crop/x/", "hdr", "", kNoFile},
+        {"..", "", "", kNoFile},
+        {"..", "hdr", "", kNoFile},
+        {".", "", "", kNoFile},
+        {"a/..", "", "", kNoFile},
+        {"a\\..", "", "", kNoFile},
+        {"a/.", "", "", kNoFile},
+        {"*..", "", "", kNoFile},
+        {"a/*..", "hdr", "", kNoFile},
+        {"a/", "", "", kNoFile},
+        {"a\\", "hdr", "", kNoFile},
+        {"", "", "", kNoFile},
+        {"", "hdr", "", kNoFile},
+        // An extension cannot climb either.
+        {"x.tif", "/../../y", "", kNoExt},
+        {"x.tif", "\\..", "", kNoExt},
+        {".x", ".", "", kNoExt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " ext " + c.ext);
+        Post_Error("");
+        const std::string name = MakeTemp_FileName(c.file, c.ext);
+        EXPECT_EQ(name, c.expected);
+        if (name.empty()) {
+            const std::string subject = c.words == kNoFile ? c.file : c.ext;
+            EXPECT_EQ(std::string(Get_Last_Error()),
+                      "MakeTemp_FileName: " + subject + " " + c.words + "\n");
+            continue;
+        }
+        EXPECT_STREQ(Get_Last_Error(), "");
+        EXPECT_EQ(name.rfind(folder, 0), 0u);
+        for (const std::string& part : Components(name.substr(folder.size()))) {
+            EXPECT_NE(part, "..");
+            EXPECT_NE(part, ".");
+            EXPECT_NE(part, "");
+        }
+    }
+}
+
 TEST(BaseName, SplitsAtEitherSeparator) {
     using orvix::Utility;
     EXPECT_EQ(Utility::BaseName(""), "");
