@@ -77,6 +77,7 @@ std::string HostName();
 // ---- Interrupts ----
 // From here on SIGINT, SIGTERM and SIGHUP only record themselves: the run
 // stops between library calls, cleans up, and ends the way the signal asks.
+// A signal ignored on entry (nohup) stays ignored.
 void CatchInterrupts();
 // The signal that asked to stop, or 0.
 int InterruptSignal();
