@@ -15,6 +15,10 @@
 using namespace tolvane;
 
 int CScaleApp::Run(const QStringList& files) {
+    // SIGTERM, SIGINT or SIGHUP: every window's loop ends between two library
+    // calls, so no output is left half-written, and the working folder goes.
+    // Caught from the start; the loop sees a signal that came early.
+    platform::CatchInterrupts();
     // The working files go to a folder of the program's own, deleted at the end.
     const WorkingFolder working;
     auto dialog = std::make_unique<CScaleDlg>(ReadProcessorFile(kProcessorFile));
@@ -26,9 +30,6 @@ int CScaleApp::Run(const QStringList& files) {
     preview->hide();
     dialog->AttachWindows(preview.get(), thumbnails.get());
     if (!files.isEmpty()) dialog->ListPaths(files);
-    // SIGTERM, SIGINT or SIGHUP: every window's loop ends between two library
-    // calls, so no output is left half-written, and the working folder goes.
-    platform::CatchInterrupts();
     QSocketNotifier interrupts(platform::InterruptDescriptor(), QSocketNotifier::Read);
     QObject::connect(&interrupts, &QSocketNotifier::activated, [] {
         QCoreApplication::exit(128 + platform::InterruptSignal());

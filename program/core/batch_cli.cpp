@@ -66,7 +66,8 @@ const char kBatchUsage[] =
     "\n"
     "Options are applied as edits of the dialog's fields, in this order:\n"
     "resolution, size, format and its options.\n"
-    "Exit status: 0 when nothing failed, 1 when a file failed, 2 on a usage error.\n";
+    "Exit status: 0 when nothing failed, 1 when a file failed, 2 on a usage error,\n"
+    "128 + the signal when SIGINT, SIGTERM or SIGHUP stopped the run.\n";
 
 namespace {
 

@@ -183,6 +183,23 @@ for case in INT:1 TERM:1 HUP:1 INT:2 TERM:2; do
   [ -z "$(ls -A "$work/tmp")" ] || fail "SIG$sig -j $jobs: working folder left: $(ls "$work/tmp")"
 done
 
+# ---- The window, told to stop ------------------------------------------------------------------
+for sig in TERM INT; do
+  cd "$work/cwd" || exit 1
+  set -m
+  QT_QPA_PLATFORM=offscreen "$tolvane" "$work/small/p00.jpg" >/dev/null 2>&1 &
+  pid=$!
+  set +m
+  cd - >/dev/null || exit 1
+  wait_for "$work/tmp/tolvane-*" || fail "window: no working folder appeared"
+  kill -"$sig" "$pid"
+  wait "$pid"
+  status=$?
+  want=$((128 + $(kill -l "$sig")))
+  [ "$status" -eq "$want" ] || fail "window, SIG$sig: exit $status, expected $want"
+  ! compgen -G "$work/tmp/tolvane-*" >/dev/null || fail "window, SIG$sig: working folder left: $(ls "$work/tmp")"
+done
+
 # ---- A killed worker ------------------------------------------------------------------------
 dest=$work/killed
 mkdir "$dest"
