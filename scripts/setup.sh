@@ -9,6 +9,9 @@ packages=(
   python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
   clang libclang-rt-14-dev
   qt6-base-dev xvfb xauth fonts-dejavu-core
+  # A minimal system lacks these: the package build's dependency scan and the
+  # tests' process lookups use them.
+  file dpkg-dev procps
 )
 
 missing=()
