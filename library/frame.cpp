@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "codecs/targa.h"
 #include "codecs/tiff.h"
 #include "library.h"
 #include "os.h"
@@ -61,9 +62,7 @@ ORVIX_API const char* Find_File(const char* name) {
 
 ORVIX_API int Get_File_Type(const char* path) {
     if (!path || !*path) return IMG_TYPE_UNKNOWN;
-    std::string upper = path;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.find(".DCR") != std::string::npos) return IMG_TYPE_RAW;
+    if (Utility::IsRawName(path)) return IMG_TYPE_RAW;
 
     FILE* f = std::fopen(path, "rb");
     if (!f) return IMG_TYPE_UNKNOWN;
@@ -71,10 +70,18 @@ ORVIX_API int Get_File_Type(const char* path) {
     const size_t n = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
     if (n == 0) return IMG_TYPE_UNKNOWN;
+    // A Targa file has no signature once it holds an identifier or a colour
+    // map: its extension and a valid header decide then.
+    const auto targaOrUnknown = [path] {
+        std::string name = path;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const bool tga = name.size() > 4 && name.compare(name.size() - 4, 4, ".tga") == 0;
+        return tga && TargaClass::LooksLikeTarga(path) ? IMG_TYPE_TARGA : IMG_TYPE_UNKNOWN;
+    };
 
     switch (head[0]) {
     case 0:
-        return n >= 2 && head[1] == 0 ? IMG_TYPE_TARGA : IMG_TYPE_UNKNOWN;
+        return n >= 2 && head[1] == 0 ? IMG_TYPE_TARGA : targaOrUnknown();
     case 'I':
     case 'M': {
         // The TIFF codec decides; a file it refuses has no type.
@@ -93,7 +100,7 @@ ORVIX_API int Get_File_Type(const char* path) {
     case 'b':
         return n >= 2 && (head[1] == 'M' || head[1] == 'm') ? IMG_TYPE_BMP : IMG_TYPE_UNKNOWN;
     default:
-        return IMG_TYPE_UNKNOWN;
+        return targaOrUnknown();
     }
 }
 

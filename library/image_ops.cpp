@@ -103,9 +103,7 @@ const char* FormatOfBytes(const unsigned char* b, size_t n) {
 
 bool PostUnsupportedFile(const char* path) {
     if (!path || !*path) return PostError("no image file named");
-    std::string upper = path;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.find(".DCR") != std::string::npos)
+    if (Utility::IsRawName(path))
         return PostError("%s: raw camera files are not decoded by the library", path);
     FILE* f = std::fopen(path, "rb");
     if (!f) return PostError("%s: cannot be opened (%s)", path, std::strerror(errno));

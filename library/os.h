@@ -13,8 +13,9 @@ namespace orvix::os {
 // The separator the library writes into paths it makes.
 inline constexpr char kSeparator = '/';
 
-// Paths from callers may use either separator.
-inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+// '/' alone separates path components; a backslash is an ordinary character
+// of a file name.
+inline bool IsSeparator(char c) { return c == kSeparator; }
 
 // Zero-filled, read-write memory straight from the system. Null on refusal.
 unsigned char* PageAlloc(uint64_t bytes);

@@ -1,5 +1,6 @@
 #include "utility.h"
 
+#include <cctype>
 #include <cstring>
 #include <string_view>
 
@@ -16,7 +17,7 @@ size_t LastSeparator(const std::string& path) {
     return std::string::npos;
 }
 
-// Position of the first "<sep>crop<sep>" in path, either separator allowed.
+// Position of the first "/crop/" in path.
 size_t FindCropFolder(const std::string& path) {
     for (size_t i = 0; i + 6 <= path.size(); ++i) {
         if (os::IsSeparator(path[i]) && path.compare(i + 1, 4, "crop") == 0 &&
@@ -26,9 +27,8 @@ size_t FindCropFolder(const std::string& path) {
     return std::string::npos;
 }
 
-// True when every component of text, at either separator, names something
-// of its own: none is empty, "." or "..", so that text appended to a folder
-// stays below it.
+// True when every component of text names something of its own: none is
+// empty, "." or "..", so that text appended to a folder stays below it.
 bool AllPlainComponents(const std::string& text) {
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
@@ -62,11 +62,7 @@ std::string Utility::BaseName(const std::string& path) {
     // What follows the crop folder is kept only when it cannot climb out of
     // it; otherwise the name falls back to its last component.
     if (crop != std::string::npos && AllPlainComponents(path.substr(crop + 6))) {
-        base = "crop";
-        base += os::kSeparator;
-        base += path.substr(crop + 6);
-        for (char& c : base)
-            if (os::IsSeparator(c)) c = os::kSeparator;
+        base = path.substr(crop + 1);
     } else {
         const size_t sep = LastSeparator(path);
         base = sep == std::string::npos ? path : path.substr(sep + 1);
@@ -75,6 +71,15 @@ std::string Utility::BaseName(const std::string& path) {
     // "." and ".." name a folder, not a file in it.
     if (base == "." || base == "..") return {};
     return base;
+}
+
+bool Utility::IsRawName(const std::string& path) {
+    const size_t slash = path.rfind(os::kSeparator);
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext == ".DCR";
 }
 
 void Utility::SetExtension(std::string& path, const std::string& ext) {

@@ -47,7 +47,7 @@ std::string HexTime() {
 }  // namespace
 
 std::string PlainNamePart(const std::string& path) {
-    const size_t cut = path.find_last_of("\\/*");
+    const size_t cut = path.find_last_of("/*");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 

@@ -7,9 +7,9 @@
 
 namespace orvix {
 
-// File name part after the last '\', '/' or '*'.
+// File name part after the last '/' or '*'.
 std::string PlainNamePart(const std::string& path);
-// File name part of an image path: "crop\..." kept for paths through a crop
+// File name part of an image path: "crop/..." kept for paths through a crop
 // folder, a leading '*' dropped.
 std::string ImageNamePart(const std::string& path);
 

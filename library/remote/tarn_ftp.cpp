@@ -361,12 +361,15 @@ Tarn_FTP::Transfer Tarn_FTP::Perform(Request& request, const char* who) {
 }
 
 std::vector<std::string> Tarn_FTP::ResolveRemote(const std::string& path) const {
+    // Server paths separate with '/' whatever the local system uses; any
+    // other character, a backslash too, belongs to a segment's name.
+    constexpr char kRemoteSeparator = '/';
     std::vector<std::string> segments;
-    if (path.empty() || !os::IsSeparator(path[0])) segments = m_RemoteSegments;
+    if (path.empty() || path[0] != kRemoteSeparator) segments = m_RemoteSegments;
     else segments = {"/"};  // from the server's root
     std::string segment;
     for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || os::IsSeparator(path[i])) {
+        if (i == path.size() || path[i] == kRemoteSeparator) {
             if (!segment.empty() && segment != ".") segments.push_back(segment);
             segment.clear();
         } else {

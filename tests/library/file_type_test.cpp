@@ -62,6 +62,22 @@ TEST(FileType, MissingOrUnnamedFilesAreUnknown) {
     EXPECT_EQ(Get_File_Type(dir.path().string().c_str()), IMG_TYPE_UNKNOWN);
 }
 
+// A Targa file with a colour map or an identifier starts with no signature:
+// a ".tga" name and a valid header make it one.
+TEST(FileType, TargaWithoutSignatureByNameAndHeader) {
+    TempDir dir;
+    std::vector<uint8_t> palette = {0, 1, 1, 0, 0, 4, 0, 24, 0, 0, 0, 0, 4, 0, 2, 0, 8, 0};
+    for (int k = 0; k < 12; ++k) palette.push_back(uint8_t(k * 20));
+    for (uint8_t i : {0, 1, 2, 3, 3, 2, 1, 0}) palette.push_back(i);
+    std::vector<uint8_t> identified = {5, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 'n', 'a', 'm', 'e', 's', 1, 2, 3};
+    EXPECT_EQ(TypeOfBytes(dir, "palette.tga", palette), IMG_TYPE_TARGA);
+    EXPECT_EQ(TypeOfBytes(dir, "PALETTE.TGA", palette), IMG_TYPE_TARGA);
+    EXPECT_EQ(TypeOfBytes(dir, "identified.tga", identified), IMG_TYPE_TARGA);
+    EXPECT_EQ(TypeOfBytes(dir, "palette.bin", palette), IMG_TYPE_UNKNOWN);
+    std::vector<uint8_t> cut(palette.begin(), palette.begin() + 10);
+    EXPECT_EQ(TypeOfBytes(dir, "cut.tga", cut), IMG_TYPE_UNKNOWN);
+}
+
 TEST(FileType, RawCameraFilesAreKnownByNameAlone) {
     TempDir dir;
     EXPECT_EQ(Get_File_Type(dir.File("missing.dcr").c_str()), IMG_TYPE_RAW);
@@ -70,6 +86,10 @@ TEST(FileType, RawCameraFilesAreKnownByNameAlone) {
     // The name wins over the contents.
     EXPECT_EQ(TypeOfBytes(dir, "grey.dcr", {'P', '5', '\n'}), IMG_TYPE_RAW);
     EXPECT_EQ(TypeOfBytes(dir, "grey.dc", {'P', '5', '\n'}), IMG_TYPE_PGM);
+    // Only the last extension counts.
+    EXPECT_EQ(TypeOfBytes(dir, "x.dcr.pgm", {'P', '5', '\n'}), IMG_TYPE_PGM);
+    EXPECT_EQ(Get_File_Type(dir.File("photos.DCR.archive").c_str()), IMG_TYPE_UNKNOWN);
+    EXPECT_EQ(Get_File_Type(dir.File("raw.dcr/x").c_str()), IMG_TYPE_UNKNOWN);
 }
 
 TEST(FileType, PostsNothingOfItsOwn) {
@@ -111,13 +131,15 @@ TEST(FindFile, FindsAFileInAFolderTreeBelowTheRoot) {
     fs::create_directories(tree.root() / "empty");
     const fs::path file = tree.root() / "a" / "b" / "c" / name;
     WriteText(file.string(), "x");
+    // A backslash is part of a file's name.
+    const std::string backName = "scan\\" + UniqueName("orvix_back_");
+    fs::create_directories(tree.root() / "d");
+    const fs::path backFile = tree.root() / "d" / backName;
+    WriteText(backFile.string(), "x");
 
     // Only the base name of the asked path counts; its folders may not exist.
-    const std::string asked = "C:\\Programs\\Nowhere\\" + name;
-    const std::string found = Find_File(asked.c_str());
-    EXPECT_EQ(found, file.string());
-    const std::string found2 = Find_File(("/no/such/folder/" + name).c_str());
-    EXPECT_EQ(found2, file.string());
+    EXPECT_EQ(std::string(Find_File(("/no/such/folder/" + name).c_str())), file.string());
+    EXPECT_EQ(std::string(Find_File(("/Programs/Nowhere/" + backName).c_str())), backFile.string());
 }
 
 TEST(FindFile, ReportsThePathOfAFileWhoseNameContainsTheTarget) {

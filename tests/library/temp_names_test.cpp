@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,9 @@ TEST_F(TempPath, SetAddsOneSeparatorWhenMissing) {
     EXPECT_STREQ(Get_Temp_Path(), "/data/work/");
     Set_Temp_Path("/data/work/");
     EXPECT_STREQ(Get_Temp_Path(), "/data/work/");
-    // A Windows-style folder keeps its own separator and gains none.
+    // A backslash is part of the folder's name, not a separator.
     Set_Temp_Path("C:\\tmp\\");
-    EXPECT_STREQ(Get_Temp_Path(), "C:\\tmp\\");
+    EXPECT_STREQ(Get_Temp_Path(), "C:\\tmp\\/");
     Set_Temp_Path("C:\\tmp");
     EXPECT_STREQ(Get_Temp_Path(), "C:\\tmp/");
 }
@@ -81,24 +82,39 @@ TEST_F(TempPath, FolderTooLongIsRefusedWithMessage) {
 using TempName = TempFolderTest;
 
 TEST_F(TempName, FolderPlusBaseNameWithExtensionReplaced) {
-    Set_Temp_Path("/data/tmp");
-    EXPECT_STREQ(MakeTemp_FileName("/home/u/pics/a.tif", "hdr"), "/data/tmp/a.hdr");
-    EXPECT_STREQ(MakeTemp_FileName("/home/u/pics/a.tif", ""), "/data/tmp/a.tif");
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "/data/tmp/a.hdr");
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", ""), "/data/tmp/a.tif");
-    EXPECT_STREQ(MakeTemp_FileName("a.tif", "tnl"), "/data/tmp/a.tnl");
-    // Only the last extension is replaced.
-    EXPECT_STREQ(MakeTemp_FileName("/p/x.y.tif", "hdr"), "/data/tmp/x.y.hdr");
-    // A leading "*" of the name is dropped.
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\*a.tif", "hdr"), "/data/tmp/a.hdr");
+    struct Case {
+        const char* folder;
+        const char* file;
+        const char* ext;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/data/tmp", "/home/u/pics/a.tif", "hdr", "/data/tmp/a.hdr"},
+        {"/data/tmp", "/home/u/pics/a.tif", "", "/data/tmp/a.tif"},
+        {"/data/tmp", "a.tif", "tnl", "/data/tmp/a.tnl"},
+        // Only the last extension is replaced.
+        {"/data/tmp", "/p/x.y.tif", "hdr", "/data/tmp/x.y.hdr"},
+        // A leading "*" of the name is dropped; one inside the name stays.
+        {"/data/tmp", "/p/*a.tif", "hdr", "/data/tmp/a.hdr"},
+        {"/data/tmp", "/p/b*a.tif", "hdr", "/data/tmp/b*a.hdr"},
+        // A backslash is an ordinary character: the whole text is the name.
+        {"/data/tmp", "/p/back\\slash.jpg", "hdr", "/data/tmp/back\\slash.hdr"},
+        {"/data/tmp", "D:\\img\\a.tif", "hdr", "/data/tmp/D:\\img\\a.hdr"},
+        {"/data/tmp", "D:\\img\\a.tif", "", "/data/tmp/D:\\img\\a.tif"},
+        {"/data/tmp", "D:\\img\\*a.tif", "hdr", "/data/tmp/D:\\img\\*a.hdr"},
+        {"C:\\tmp", "/p/a.tif", "hdr", "C:\\tmp/a.hdr"},
+        {"C:\\tmp\\", "D:\\img\\a.tif", "hdr", "C:\\tmp\\/D:\\img\\a.hdr"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + " + " + c.file + " ext " + c.ext);
+        Set_Temp_Path(c.folder);
+        EXPECT_STREQ(MakeTemp_FileName(c.file, c.ext), c.expected);
+        EXPECT_STREQ(Get_Last_Error(), "");
+    }
     // The result buffer is overwritten by the next call only.
+    Set_Temp_Path("/data/tmp");
     const char* first = MakeTemp_FileName("/p/one.tif", "hdr");
     EXPECT_STREQ(first, "/data/tmp/one.hdr");
-
-    Set_Temp_Path("C:\\tmp");
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "C:\\tmp/a.hdr");
-    Set_Temp_Path("C:\\tmp\\");
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\a.tif", "hdr"), "C:\\tmp\\a.hdr");
 }
 
 TEST_F(TempName, DotInAFolderNameIsNotAnExtension) {
@@ -107,12 +123,16 @@ TEST_F(TempName, DotInAFolderNameIsNotAnExtension) {
     EXPECT_STREQ(MakeTemp_FileName("/pics.d/raw", ""), "/data/t.mp/raw");
 }
 
-TEST_F(TempName, CropFolderIsKeptWithEitherSeparator) {
+TEST_F(TempName, CropFolderIsKept) {
     Set_Temp_Path("/data/tmp");
-    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\crop\\a.tif", "hdr"), "/data/tmp/crop/a.hdr");
     EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/a.tif", "hdr"), "/data/tmp/crop/a.hdr");
     EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/a.tif", ""), "/data/tmp/crop/a.tif");
-    EXPECT_STREQ(MakeTemp_FileName("/home/u\\crop/a.tif", "hdr"), "/data/tmp/crop/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/sub/a.tif", "hdr"), "/data/tmp/crop/sub/a.hdr");
+    // Backslashes neither make a crop folder nor end one.
+    EXPECT_STREQ(MakeTemp_FileName("D:\\img\\crop\\a.tif", "hdr"), "/data/tmp/D:\\img\\crop\\a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u\\crop/a.tif", "hdr"), "/data/tmp/a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop\\a.tif", "hdr"), "/data/tmp/crop\\a.hdr");
+    EXPECT_STREQ(MakeTemp_FileName("/home/u/crop/sub\\a.tif", "hdr"), "/data/tmp/crop/sub\\a.hdr");
     // The first crop folder counts.
     EXPECT_STREQ(MakeTemp_FileName("/x/crop/crop/a.tif", "hdr"), "/data/tmp/crop/crop/a.hdr");
     // Only a folder named exactly "crop" counts.
@@ -121,11 +141,11 @@ TEST_F(TempName, CropFolderIsKeptWithEitherSeparator) {
     EXPECT_STREQ(MakeTemp_FileName("/home/u/crop.tif", "hdr"), "/data/tmp/crop.hdr");
 }
 
-// Components of path at either separator.
+// Components of path as the system sees them: split at '/' alone.
 std::vector<std::string> Components(const std::string& path) {
     std::vector<std::string> parts(1);
     for (const char c : path) {
-        if (c == '/' || c == '\\') parts.emplace_back();
+        if (c == '/') parts.emplace_back();
         else parts.back() += c;
     }
     return parts;
@@ -133,6 +153,7 @@ std::vector<std::string> Components(const std::string& path) {
 
 // Names that climb, or name a folder rather than a file, never lead out of
 // the temporary folder: they keep their last component or are refused.
+// Backslashes climb nowhere: such names stay inside as plain names.
 TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
     Set_Temp_Path("/data/tmp");
     const std::string folder = "/data/tmp/";
@@ -147,7 +168,9 @@ TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
     const Case cases[] = {
         {"a/crop/../../x", "", "/data/tmp/x", ""},
         {"a/crop/../../x.tif", "hdr", "/data/tmp/x.hdr", ""},
-        {"a\\crop\\..\\..\\..\\..\\x.jpg", "", "/data/tmp/x.jpg", ""},
+        {"a\\crop\\..\\..\\..\\..\\x.jpg", "", "/data/tmp/a\\crop\\..\\..\\..\\..\\x.jpg", ""},
+        {"..\\..\\x.tif", "hdr", "/data/tmp/..\\..\\x.hdr", ""},
+        {"/a/crop/..\\..\\x", "", "/data/tmp/crop/..\\..\\x", ""},
         {"a/crop/b/../../../x", "", "/data/tmp/x", ""},
         {"a/crop/x/../y", "hdr", "/data/tmp/y.hdr", ""},
         {"/x/crop/crop/../a.tif", "hdr", "/data/tmp/a.hdr", ""},
@@ -155,7 +178,8 @@ TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
         {"crop/./x", "", "/data/tmp/x", ""},
         {"a/crop/./x", "", "/data/tmp/x", ""},
         {"a/crop//x", "", "/data/tmp/x", ""},
-        {"a/crop/\\etc/x", "", "/data/tmp/x", ""},
+        {"a/crop/\\etc/x", "", "/data/tmp/crop/\\etc/x", ""},
+        {"a/crop/\\/x", "", "/data/tmp/crop/\\/x", ""},
         {"../../x.tif", "hdr", "/data/tmp/x.hdr", ""},
         {"/crop/..", "", "", kNoFile},
         {"/crop/..", "hdr", "", kNoFile},
@@ -167,17 +191,18 @@ TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
         {"..", "hdr", "", kNoFile},
         {".", "", "", kNoFile},
         {"a/..", "", "", kNoFile},
-        {"a\\..", "", "", kNoFile},
+        {"a\\..", "", "/data/tmp/a\\..", ""},
         {"a/.", "", "", kNoFile},
         {"*..", "", "", kNoFile},
         {"a/*..", "hdr", "", kNoFile},
         {"a/", "", "", kNoFile},
-        {"a\\", "hdr", "", kNoFile},
+        {"a\\", "hdr", "/data/tmp/a\\.hdr", ""},
+        {"a\\/..", "", "", kNoFile},
         {"", "", "", kNoFile},
         {"", "hdr", "", kNoFile},
         // An extension cannot climb either.
         {"x.tif", "/../../y", "", kNoExt},
-        {"x.tif", "\\..", "", kNoExt},
+        {"x.tif", "\\..", "/data/tmp/x.\\..", ""},
         {".x", ".", "", kNoExt},
     };
     for (const Case& c : cases) {
@@ -201,33 +226,44 @@ TEST_F(TempName, HostileNamesStayInsideTheTemporaryFolder) {
     }
 }
 
-TEST(BaseName, SplitsAtEitherSeparator) {
-    using orvix::Utility;
-    EXPECT_EQ(Utility::BaseName(""), "");
-    EXPECT_EQ(Utility::BaseName("a.tif"), "a.tif");
-    EXPECT_EQ(Utility::BaseName("/x/y/a.tif"), "a.tif");
-    EXPECT_EQ(Utility::BaseName("C:\\x\\y\\a.tif"), "a.tif");
-    EXPECT_EQ(Utility::BaseName("C:\\x/y\\a.tif"), "a.tif");
-    EXPECT_EQ(Utility::BaseName("*a.tif"), "a.tif");
-    EXPECT_EQ(Utility::BaseName("D:\\a\\crop\\x.jpg"), "crop/x.jpg");
-    // Folders below the crop folder are written with this system's separator.
-    EXPECT_EQ(Utility::BaseName("D:\\a\\crop\\sub\\x.jpg"), "crop/sub/x.jpg");
+TEST(BaseName, SplitsAtSlashAlone) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},
+        {"a.tif", "a.tif"},
+        {"/x/y/a.tif", "a.tif"},
+        {"*a.tif", "a.tif"},
+        {"/a/crop/x.jpg", "crop/x.jpg"},
+        {"/a/crop/sub/x.jpg", "crop/sub/x.jpg"},
+        {"back\\slash.jpg", "back\\slash.jpg"},
+        {"/p/back\\slash.jpg", "back\\slash.jpg"},
+        {"C:\\x\\y\\a.tif", "C:\\x\\y\\a.tif"},
+        {"C:\\x/y\\a.tif", "y\\a.tif"},
+        {"D:\\a\\crop\\x.jpg", "D:\\a\\crop\\x.jpg"},
+        {"/a/crop/sub\\x.jpg", "crop/sub\\x.jpg"},
+        {"x/\\", "\\"},
+    };
+    for (const auto& [path, base] : cases) EXPECT_EQ(orvix::Utility::BaseName(path), base) << path;
 }
 
 TEST(SetExtension, CutsAtTheLastDotOfTheName) {
-    using orvix::Utility;
-    std::string p = "/a/b.c.tif";
-    Utility::SetExtension(p, "hdr");
-    EXPECT_EQ(p, "/a/b.c.hdr");
-    p = "/a.d/b";
-    Utility::SetExtension(p, "hdr");
-    EXPECT_EQ(p, "/a.d/b.hdr");
-    p = "C:\\a.d\\b";
-    Utility::SetExtension(p, "hdr");
-    EXPECT_EQ(p, "C:\\a.d\\b.hdr");
-    p = "name";
-    Utility::SetExtension(p, "tnl");
-    EXPECT_EQ(p, "name.tnl");
+    struct Case {
+        const char* path;
+        const char* ext;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/a/b.c.tif", "hdr", "/a/b.c.hdr"},
+        {"/a.d/b", "hdr", "/a.d/b.hdr"},
+        {"name", "tnl", "name.tnl"},
+        // The dot before a backslash is in the same name.
+        {"C:\\a.d\\b", "hdr", "C:\\a.hdr"},
+        {"/a.d/b\\c", "hdr", "/a.d/b\\c.hdr"},
+    };
+    for (const Case& c : cases) {
+        std::string p = c.path;
+        orvix::Utility::SetExtension(p, c.ext);
+        EXPECT_EQ(p, c.expected) << c.path;
+    }
 }
 
 using CleanupTest = TempFolderTest;

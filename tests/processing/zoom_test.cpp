@@ -157,7 +157,7 @@ TEST(CommandFiles, LocalFormLineByLine) {
 TEST(CommandFiles, RemoteFormOrderAndQualityFloor) {
     TempDir dir;
     Set_Temp_Path(dir.path().c_str());
-    ASSERT_FALSE(orvix::GenerateRemoteCmd("D:\\images\\crop\\scan.hdr", CRect{0, 0, 100, 50}, 640,
+    ASSERT_FALSE(orvix::GenerateRemoteCmd("/images/crop/scan.hdr", CRect{0, 0, 100, 50}, 640,
                                           480, -5));
     const std::string command = orvix::Lib().zoom.commandFile;
     EXPECT_TRUE(std::regex_match(command, std::regex(dir.path().string() +
@@ -175,7 +175,10 @@ TEST(CommandFiles, NameParts) {
     EXPECT_EQ(orvix::PlainNamePart("C:\\a\\b*c.str"), "c.str");
     EXPECT_EQ(orvix::PlainNamePart("/x/y/z.str"), "z.str");
     EXPECT_EQ(orvix::PlainNamePart("plain"), "plain");
-    EXPECT_EQ(orvix::ImageNamePart("D:\\a\\crop\\x.jpg"), "crop/x.jpg");
+    // A backslash is part of the name.
+    EXPECT_EQ(orvix::PlainNamePart("/x/C:\\a\\b.str"), "C:\\a\\b.str");
+    EXPECT_EQ(orvix::ImageNamePart("/a/crop/x.jpg"), "crop/x.jpg");
+    EXPECT_EQ(orvix::ImageNamePart("D:\\a\\crop\\x.jpg"), "D:\\a\\crop\\x.jpg");
     EXPECT_EQ(orvix::ImageNamePart("/a/b/*x.jpg"), "x.jpg");
 }
 

@@ -49,6 +49,14 @@ check "box scale of a JPEG" 0 "$orvix" scale "$work/c.jpeg" "$work/f.jpg" 0.25 -
 "$orvix" info "$work/f.jpg" | grep -q "size:        16 x 12 pixels" || { echo "FAIL: box size"; failures=$((failures + 1)); }
 check "low-memory box scale" 0 "$orvix" scale "$work/in.ppm" "$work/fl.tif" 1.5 --filter box --low-memory
 "$orvix" info "$work/fl.tif" | grep -q "size:        96 x 72 pixels" || { echo "FAIL: low-memory box size"; failures=$((failures + 1)); }
+# A backslash is part of a file name: the output is one file in the folder,
+# and the extension of n.tif\out is "tif\out", which names no format.
+check "output named with a backslash" 0 "$orvix" scale "$work/in.ppm" "$work"/'back\slash.tif' 0.5
+"$orvix" info "$work"/'back\slash.tif' | grep -q "size:        32 x 24 pixels" ||
+  { echo "FAIL: backslash output"; failures=$((failures + 1)); }
+[ ! -e "$work/slash.tif" ] || { echo "FAIL: backslash taken for a separator"; failures=$((failures + 1)); }
+check "extension holding a backslash" 2 "$orvix" scale "$work/in.ppm" "$work"/'n.tif\out' 0.5
+[ ! -e "$work"/'n.tif\out' ] || { echo "FAIL: output of no format written"; failures=$((failures + 1)); }
 check "unknown filter" 2 "$orvix" scale "$work/in.ppm" "$work/u.tif" 0.5 --filter bicubic
 [ ! -e "$work/u.tif" ] || { echo "FAIL: unknown filter wrote a file"; failures=$((failures + 1)); }
 check "missing input" 1 "$orvix" scale "$work/none.ppm" "$work/x.tif" 2

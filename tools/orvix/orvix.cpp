@@ -114,7 +114,7 @@ std::string Lower(std::string s) {
 }
 
 std::string Extension(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
+    const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     return Lower(path.substr(dot + 1));
