@@ -51,6 +51,37 @@ save("read_tga", "colour_rle.tga", picture("RGB"), compression="tga_rle")
 save("read_tga", "rgba.tga", picture("RGBA"))
 save("read_tga", "grey.tga", picture("L"))
 save("read_tga", "palette.tga", picture("P"))
+save("read_tga", "palette_id_rle.tga", picture("P"), compression="tga_rle", id_section=b"seed")
+
+
+def raw(fmt_dir, name, data):
+    path = os.path.join(target(fmt_dir), name)
+    with open(path, "wb") as f:
+        f.write(data)
+    every.append(path)
+
+
+def bitfield_bmp(header_size, bpp, masks, width=5, height=3):
+    """Bit-field masks after a 40-byte header or inside a longer one."""
+    import struct
+    after = b"".join(struct.pack("<I", m) for m in masks) if header_size == 40 else b""
+    offset = 14 + header_size + len(after)
+    stride = (width * bpp // 8 + 3) // 4 * 4
+    info = struct.pack("<IiiHHIIiiII", header_size, width, height, 1, bpp, 3,
+                       stride * height, 2835, 2835, 0, 0)
+    if header_size > 40:
+        info += b"".join(struct.pack("<I", m) for m in masks)
+    info = info.ljust(header_size, b"\0")
+    pixels = bytes((i * 37) % 256 for i in range(stride * height))
+    head = b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+    return head + info + after + pixels
+
+
+raw("read_bmp", "bitfields565.bmp", bitfield_bmp(40, 16, (0xF800, 0x07E0, 0x001F)))
+raw("read_bmp", "bitfields32_v4.bmp",
+    bitfield_bmp(108, 32, (0xFF0000, 0xFF00, 0xFF, 0xFF000000)))
+raw("read_bmp", "bitfields1010_v5.bmp",
+    bitfield_bmp(124, 32, (0x3FF00000, 0xFFC00, 0x3FF, 0)))
 for comp in ("raw", "tiff_lzw", "packbits", "tiff_adobe_deflate"):
     save("read_tiff", "rgb_%s.tif" % comp, picture("RGB"), compression=comp)
     save("read_tiff", "grey_%s.tif" % comp, picture("L"), compression=comp)

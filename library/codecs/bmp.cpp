@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -55,6 +56,39 @@ struct FileCloser {
 
 constexpr uint32_t kHeadersSize = BmpHeaders::kFileHeaderSize + BmpHeaders::kInfoHeaderSize;
 
+// One colour's field of a pixel as an 8-bit sample: narrower fields repeat
+// their bits downwards (5 bits 11111 give 255), wider ones keep their top 8.
+class Field {
+public:
+    explicit Field(uint32_t mask)
+        : mask_(mask), shift_(mask != 0 ? std::countr_zero(mask) : 0), bits_(std::popcount(mask)) {
+        // An empty mask (the pixel sizes without one) gives 0.
+        if (bits_ == 0 || bits_ >= 8) return;
+        for (uint32_t v = 0; v < (1u << bits_); ++v) {
+            uint32_t repeated = 0;
+            int filled = 0;
+            for (; filled < 8; filled += bits_) repeated = (repeated << bits_) | v;
+            widened_[v] = static_cast<unsigned char>(repeated >> (filled - 8));
+        }
+    }
+
+    unsigned char operator()(uint32_t pixel) const {
+        const uint32_t v = (pixel & mask_) >> shift_;
+        return bits_ >= 8 ? static_cast<unsigned char>(v >> (bits_ - 8)) : widened_[v];
+    }
+
+private:
+    uint32_t mask_;
+    int shift_;
+    int bits_;
+    std::array<unsigned char, 128> widened_{};
+};
+
+const char* MaskName(int i) {
+    static const char* const names[] = {"red", "green", "blue"};
+    return names[i];
+}
+
 }  // namespace
 
 bool ReadBmpHeaders(FILE* f, BmpHeaders& h) {
@@ -64,6 +98,52 @@ bool ReadBmpHeaders(FILE* f, BmpHeaders& h) {
            Read32(f, h.height) || Read16(f, h.planes) || Read16(f, h.bitCount) ||
            Read32(f, h.compression) || Read32(f, h.imageSize) || Read32(f, h.xPelsPerMeter) ||
            Read32(f, h.yPelsPerMeter) || Read32(f, h.colorsUsed) || Read32(f, h.colorsImportant);
+}
+
+bool ReadBmpMasks(FILE* f, const BmpHeaders& h, const char* path, BmpMasks& m) {
+    if (h.bitCount != 16 && h.bitCount != 32)
+        return PostError("%s: bit fields in a %u-bit bitmap, which has none", path,
+                         unsigned{h.bitCount});
+    if (h.compression != BmpMasks::kBitFields) {
+        if (h.bitCount == 16)
+            m = {0x7C00, 0x03E0, 0x001F};
+        else
+            m = {0xFF0000, 0xFF00, 0xFF};
+        return false;
+    }
+    // Both places are at the same file offset: right after a 40-byte header,
+    // inside the longer ones (52, 56, 108 and 124 bytes). The 64-byte header
+    // of OS/2 means something else by compression 3.
+    constexpr uint32_t kMasksAt = BmpHeaders::kFileHeaderSize + BmpHeaders::kInfoHeaderSize;
+    if (h.headerSize == BmpHeaders::kInfoHeaderSize) {
+        if (h.pixelOffset < kMasksAt + 12)
+            return PostError("%s: the pixels begin at %u, where the bit-field masks should be",
+                             path, h.pixelOffset);
+    } else if (h.headerSize < BmpHeaders::kInfoHeaderSize + 12 || h.headerSize == 64) {
+        return PostError("%s: a %u-byte information header does not hold bit-field masks", path,
+                         h.headerSize);
+    }
+    uint32_t mask[3];
+    if (std::fseek(f, kMasksAt, SEEK_SET) != 0 || Read32(f, mask[0]) || Read32(f, mask[1]) ||
+        Read32(f, mask[2]))
+        return PostError("%s: the file ends before its bit-field masks", path);
+    const uint64_t pixelMax = (uint64_t{1} << h.bitCount) - 1;
+    for (int i = 0; i < 3; ++i) {
+        if (mask[i] == 0) return PostError("%s: the %s bit-field mask is empty", path, MaskName(i));
+        if (mask[i] > pixelMax)
+            return PostError("%s: the %s bit-field mask %08X lies outside the %u-bit pixel", path,
+                             MaskName(i), mask[i], unsigned{h.bitCount});
+        const uint32_t field = mask[i] >> std::countr_zero(mask[i]);
+        if ((field & (field + 1)) != 0)
+            return PostError("%s: the %s bit-field mask %08X is not one run of bits", path,
+                             MaskName(i), mask[i]);
+        for (int j = 0; j < i; ++j)
+            if ((mask[i] & mask[j]) != 0)
+                return PostError("%s: the %s and %s bit-field masks (%08X, %08X) overlap", path,
+                                 MaskName(j), MaskName(i), mask[j], mask[i]);
+    }
+    m = {mask[0], mask[1], mask[2]};
+    return false;
 }
 
 bool BmpClass::ReadBmp(ImgClass* img) {
@@ -78,11 +158,14 @@ bool BmpClass::ReadBmp(ImgClass* img) {
 
     BmpHeaders h;
     if (ReadBmpHeaders(f, h)) return fail();
-    // Run-length or bit-field data read as plain pixels would be garbage.
-    if (h.compression != 0)
+    // Run-length data read as plain pixels would be garbage.
+    if (h.compression != 0 && h.compression != BmpMasks::kBitFields)
         return PostError("HdrClass::ProcHdrBMP:\tCompressed Bitmaps are not implemented");
     const unsigned bpp = h.bitCount;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return fail();
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return fail();
+    BmpMasks masks;
+    if ((bpp == 16 || bpp == 32 || h.compression != 0) && ReadBmpMasks(f, h, s.FileName, masks))
+        return fail();
 
     // Every size below comes from the file: check it before using it.
     const uint64_t paletteStart = uint64_t{BmpHeaders::kFileHeaderSize} + h.headerSize;
@@ -133,6 +216,7 @@ bool BmpClass::ReadBmp(ImgClass* img) {
     s.LineSize = static_cast<uint32_t>(lineSize);
     if (img->AllocData() || !s.ImgData) return fail();
 
+    const Field red(masks.red), green(masks.green), blue(masks.blue);
     std::vector<unsigned char> row(stride);
     Progress progress(ReadProgress(), static_cast<int>(height));
     for (uint64_t i = 0; i < height; ++i) {
@@ -147,11 +231,19 @@ bool BmpClass::ReadBmp(ImgClass* img) {
                 dst[3 * x + 2] = row[3 * x];
             }
             break;
-        case 32:  // B, G, R and an unused or alpha byte
+        case 16:
+        case 32:  // little-endian pixels; bits outside the masks (alpha) are dropped
             for (uint64_t x = 0; x < width; ++x) {
-                dst[3 * x] = row[4 * x + 2];
-                dst[3 * x + 1] = row[4 * x + 1];
-                dst[3 * x + 2] = row[4 * x];
+                uint32_t v;
+                if (bpp == 16) {
+                    v = row[2 * x] | (uint32_t{row[2 * x + 1]} << 8);
+                } else {
+                    const unsigned char* p = row.data() + 4 * x;
+                    v = p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+                }
+                dst[3 * x] = red(v);
+                dst[3 * x + 1] = green(v);
+                dst[3 * x + 2] = blue(v);
             }
             break;
         default:

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <jpeglib.h>
 
 #include "codecs/bmp.h"
 #include "codecs/jpeg.h"
@@ -49,6 +52,50 @@ constexpr Keyword kKeywords[] = {
 void StripLineEnd(char* s) {
     size_t n = std::strlen(s);
     while (n > 0 && (s[n - 1] == '\n' || s[n - 1] == '\r')) s[--n] = '\0';
+}
+
+// The JFIF density libjpeg reads with the header: unit 0 (an aspect ratio
+// only), 1 dots per inch, 2 dots per centimetre; without a JFIF marker unit 0
+// at 1 x 1.
+struct JfifDensity {
+    int unit = 0;
+    unsigned x = 0;
+    unsigned y = 0;
+};
+
+struct DensityErrors {
+    jpeg_error_mgr pub;  // first, so libjpeg's pointer to it is ours too
+    jmp_buf jump;
+};
+
+[[noreturn]] void DensityErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<DensityErrors*>(cinfo->err)->jump, 1);
+}
+
+// The header was read once already, with libjpeg's words posted there.
+void DensitySilent(j_common_ptr, int) {}
+
+// Reads no pixels. Returns false on success. longjmp crosses this frame, so
+// it holds nothing with a destructor.
+bool ReadJfifDensity(FILE* f, JfifDensity& d) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    DensityErrors errors;
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = DensityErrorExit;
+    errors.pub.emit_message = DensitySilent;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    d.unit = cinfo.density_unit;
+    d.x = cinfo.X_density;
+    d.y = cinfo.Y_density;
+    jpeg_destroy_decompress(&cinfo);
+    return false;
 }
 
 const char* TypeLine(int type) {
@@ -256,6 +303,19 @@ bool HdrClass::ProcHdrJpg(const char* path) {
     m_Hdr.Compression = 1;
     m_Hdr.LineSize = static_cast<int32_t>(
         Utility::RoundUp4(uint64_t(info.width) * static_cast<uint64_t>(m_Hdr.Samples)));
+    // The unit as the reader gives it (JFIF unit + 1). Unit 0, an unknown
+    // unit or a zero density is no resolution at all.
+    m_Hdr.ResUnit = 1;
+    m_Hdr.XRes = m_Hdr.YRes = 0.0f;
+    JfifDensity d;
+    FILE* f = std::fopen(path, "rb");
+    const bool read = f && !ReadJfifDensity(f, d);
+    if (f) std::fclose(f);
+    if (read && (d.unit == 1 || d.unit == 2) && d.x > 0 && d.y > 0) {
+        m_Hdr.ResUnit = static_cast<int16_t>(d.unit + 1);
+        m_Hdr.XRes = static_cast<float>(d.x);
+        m_Hdr.YRes = static_cast<float>(d.y);
+    }
     return false;
 }
 
@@ -264,6 +324,10 @@ bool HdrClass::ProcHdrBMP(const char* path) {
     if (!f) return PostError("HdrClass::ProcHdrBMP: %s Open for Read Failed\n", path);
     BmpHeaders b;
     const bool shortFile = ReadBmpHeaders(f, b);
+    // Bit fields the reader would refuse get no header either.
+    BmpMasks masks;
+    const bool badMasks = !shortFile && b.compression == BmpMasks::kBitFields &&
+                          ReadBmpMasks(f, b, path, masks);
     std::fclose(f);
     if (shortFile) return PostError("HdrClass::ProcHdrBMP: %s Open for Read Failed\n", path);
     m_Hdr.Type = IMG_TYPE_BMP;
@@ -272,8 +336,9 @@ bool HdrClass::ProcHdrBMP(const char* path) {
     m_Hdr.Height = b.height == INT32_MIN ? 0 : std::abs(b.height);
     m_Hdr.LineSize = m_Hdr.Height == 0 ? 0 : static_cast<int32_t>(b.imageSize / uint32_t(m_Hdr.Height));
     m_Hdr.Compression = static_cast<int16_t>(b.compression & 0xFFFF);
-    if (b.compression != 0)
+    if (b.compression != 0 && b.compression != BmpMasks::kBitFields)
         return PostError("HdrClass::ProcHdrBMP:\tCompressed Bitmaps are not implemented");
+    if (badMasks) return PostError("HdrClass::ProcHdrBMP: %s has unusable bit fields", path);
     switch (b.bitCount) {
     case 1:
     case 4:
@@ -281,7 +346,9 @@ bool HdrClass::ProcHdrBMP(const char* path) {
         m_Hdr.Samples = 1;
         break;
     case 8:
+    case 16:
     case 24:
+    case 32:
         m_Hdr.Bits = 8;
         m_Hdr.Samples = 3;
         break;
@@ -304,10 +371,13 @@ bool HdrClass::ProcHdrTARGA(const char* path) {
     m_Hdr.Width = t.width;
     m_Hdr.Height = t.height;
     m_Hdr.Compression = 0;
-    m_Hdr.ResUnit = 2;
-    m_Hdr.XRes = m_Hdr.YRes = 600.0f;
+    // The format stores no resolution.
+    m_Hdr.ResUnit = 1;
+    m_Hdr.XRes = m_Hdr.YRes = 0.0f;
     m_Hdr.Bits = t.pixelBits;
-    m_Hdr.Samples = t.pixelBits > 8 ? 3 : 1;
+    // Grey files (with or without an alpha byte) are grey; colour-mapped
+    // ones are colour whatever the size of their indices.
+    m_Hdr.Samples = t.Grey() ? 1 : 3;
     return false;
 }
 
@@ -336,8 +406,12 @@ ORVIX_API bool Make_Local_Header(const char* image, const char* header) {
     HdrClass& hdr = *lib.hdr;
     if (hdr.MakeHeader(image)) return NameInFailure(0, "Make_Local_Header", image);
     IMAGE_HDR& h = hdr.Header();
-    if (h.XRes < 1.0f) h.XRes = 300.0f;
-    if (h.YRes < 1.0f) h.YRes = 300.0f;
+    // A maker that found no resolution says so with unit 1 and gets none;
+    // the others get 300 for what they did not fill in.
+    if (h.ResUnit != 1) {
+        if (h.XRes < 1.0f) h.XRes = 300.0f;
+        if (h.YRes < 1.0f) h.YRes = 300.0f;
+    }
     if (!header || !*header) return hdr.WriteHeader(nullptr);
     // An existing header file is never overwritten.
     if (Utility::FileExists(header)) return false;

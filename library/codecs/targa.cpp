@@ -41,22 +41,25 @@ public:
     PixelDecoder(const TargaHeader& h, std::vector<std::array<unsigned char, 3>> map)
         : h_(h), bytes_(h.pixelBits / 8u), map_(std::move(map)) {}
 
-    // Decodes width stored values from raw into the line; false when a
-    // colour-map index lies outside the map.
-    bool Row(const unsigned char* raw, unsigned char* line) const {
+    // Decodes width stored values from raw into the line; false, with the
+    // index in badIndex, when a colour-map index lies outside the map.
+    bool Row(const unsigned char* raw, unsigned char* line, unsigned& badIndex) const {
         const unsigned width = h_.width;
         for (unsigned i = 0; i < width; ++i) {
             const unsigned x = h_.RightToLeft() ? width - 1 - i : i;
-            if (!Pixel(raw + size_t{i} * bytes_, line + size_t{x} * 3)) return false;
+            if (!Pixel(raw + size_t{i} * bytes_, line + size_t{x} * 3, badIndex)) return false;
         }
         return true;
     }
 
 private:
-    bool Pixel(const unsigned char* p, unsigned char* rgb) const {
+    bool Pixel(const unsigned char* p, unsigned char* rgb, unsigned& badIndex) const {
         if (h_.ColourMapped()) {
             const unsigned index = bytes_ == 1 ? p[0] : Get16(p);
-            if (index < h_.mapFirst || index - h_.mapFirst >= map_.size()) return false;
+            if (index < h_.mapFirst || index - h_.mapFirst >= map_.size()) {
+                badIndex = index;
+                return false;
+            }
             std::memcpy(rgb, map_[index - h_.mapFirst].data(), 3);
             return true;
         }
@@ -244,7 +247,17 @@ bool TargaClass::ReadTarga(ImgClass* img) {
             return fail();
         }
         const uint32_t line = h.TopFirst() ? row : s.Height - 1 - row;
-        if (!decoder.Row(raw.data(), s.ImgData + size_t{line} * s.LineSize)) return fail();
+        unsigned badIndex = 0;
+        if (!decoder.Row(raw.data(), s.ImgData + size_t{line} * s.LineSize, badIndex)) {
+            if (h.mapLength == 0)
+                PostError("TargaClass::ReadTarga: %s: colour index %u, but the colour map is empty",
+                          s.FileName, badIndex);
+            else
+                PostError("TargaClass::ReadTarga: %s: colour index %u lies outside the colour map "
+                          "(indices %u to %u)",
+                          s.FileName, badIndex, unsigned{h.mapFirst}, h.mapFirst + h.mapLength - 1u);
+            return fail();
+        }
     }
     s.BgrOrder = 0;
     return false;

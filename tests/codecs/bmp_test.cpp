@@ -31,14 +31,22 @@ struct BmpFile {
     uint32_t compression = 0;
     uint32_t colorsUsed = 0;
     uint32_t headerSize = 40;
+    // Bit-field masks (red, green, blue, and alpha where the header has room):
+    // after a 40-byte header, at offset 40 of a longer one.
+    std::vector<uint32_t> masks;
     std::vector<std::array<uint8_t, 3>> palette;  // R, G, B
     std::vector<std::vector<uint8_t>> rows;       // as stored, unpadded
     int64_t pixelOffset = -1;                     // -1: right after the palette
 
+    uint32_t MasksAfterHeader() const {
+        return headerSize == 40 ? 4 * static_cast<uint32_t>(masks.size()) : 0;
+    }
+
     std::vector<uint8_t> Bytes() const {
         const uint32_t offset = pixelOffset >= 0
                                     ? static_cast<uint32_t>(pixelOffset)
-                                    : 14 + headerSize + 4 * static_cast<uint32_t>(palette.size());
+                                    : 14 + headerSize + MasksAfterHeader() +
+                                          4 * static_cast<uint32_t>(palette.size());
         std::vector<uint8_t> b{'B', 'M'};
         Put32(b, 0);  // file size: readers do not rely on it
         Put32(b, 0);
@@ -55,6 +63,13 @@ struct BmpFile {
         Put32(b, colorsUsed);
         Put32(b, 0);
         b.resize(14 + headerSize, 0);
+        if (headerSize == 40) {
+            for (uint32_t m : masks) Put32(b, m);
+        } else if (!masks.empty()) {
+            std::vector<uint8_t> m;
+            for (uint32_t v : masks) Put32(m, v);
+            std::copy(m.begin(), m.end(), b.begin() + 14 + 40);
+        }
         for (const auto& c : palette) b.insert(b.end(), {c[2], c[1], c[0], 0});
         b.resize(offset, 0);
         for (const auto& r : rows) {
@@ -206,6 +221,57 @@ TEST_F(BmpTest, LaterHeaderVersionsPutThePaletteAfterTheirLongerHeader) {
     EXPECT_EQ(Rgb(img, 0, 0), (Px{4, 5, 6}));
 }
 
+TEST_F(BmpTest, SixteenAndThirtyTwoBitPixelsAreCutByTheirMasks) {
+    // Each expected sample is worked out from the stored field: narrower
+    // fields repeat their bits (5 bits 10000 -> 10000100), wider ones keep
+    // their top 8.
+    struct Case {
+        const char* name;
+        uint32_t headerSize;
+        uint16_t bpp;
+        uint32_t compression;
+        std::vector<uint32_t> masks;
+        std::vector<uint32_t> pixels;
+        std::vector<Px> want;
+    };
+    const std::vector<Case> cases = {
+        {"5-6-5 after a 40-byte header", 40, 16, 3, {0xF800, 0x07E0, 0x001F},
+         {0xF800, 0x07E0, 0x001F, 0x8410, 0x0000, 0xFFFF},
+         {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {132, 130, 132}, {0, 0, 0}, {255, 255, 255}}},
+        {"1-5-5-5 in a V4 header, alpha set", 108, 16, 3, {0x7C00, 0x03E0, 0x001F, 0x8000},
+         {0xFC00, 0x83E0, 0x001F, 0x4210}, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {132, 132, 132}}},
+        {"4-4-4-4 in a V5 header", 124, 16, 3, {0x0F00, 0x00F0, 0x000F, 0xF000},
+         {0xF5A3, 0x0F0F}, {{0x55, 0xAA, 0x33}, {0xFF, 0x00, 0xFF}}},
+        {"3-6-7 fields", 40, 16, 3, {0xE000, 0x1F80, 0x007F},
+         {0xA000 | (33 << 7) | 65}, {{182, 134, 131}}},
+        {"uncompressed 16 bits are 5-5-5", 40, 16, 0, {},
+         {0x7C00, 0x03E0, 0x801F, 0x4210}, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {132, 132, 132}}},
+        {"8-8-8-8 in a V5 header", 124, 32, 3, {0xFF0000, 0xFF00, 0xFF, 0xFF000000},
+         {0x80112233, 0x00FFFFFF}, {{0x11, 0x22, 0x33}, {255, 255, 255}}},
+        {"R,G,B,x bytes after a 40-byte header", 40, 32, 3, {0xFF, 0xFF00, 0xFF0000},
+         {0xAA332211}, {{0x11, 0x22, 0x33}}},
+        {"10-10-10 in a V4 header", 108, 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000},
+         {(0x3FFu << 20) | (0x200u << 10) | 0x001u}, {{255, 128, 0}}},
+    };
+    for (const Case& c : cases) {
+        BmpFile f;
+        f.headerSize = c.headerSize;
+        f.bpp = c.bpp;
+        f.compression = c.compression;
+        f.masks = c.masks;
+        f.width = static_cast<int32_t>(c.pixels.size());
+        std::vector<uint8_t> row;
+        for (uint32_t v : c.pixels)
+            c.bpp == 16 ? Put16(row, v) : Put32(row, v);
+        f.rows = {row};
+        ImgClass img;
+        ASSERT_FALSE(Read(f.Bytes(), img)) << c.name << ": " << Get_Last_Error();
+        EXPECT_EQ(img.ImgStruct.Samples, 3) << c.name;
+        for (uint32_t x = 0; x < c.want.size(); ++x)
+            EXPECT_EQ(Rgb(img, x, 0), c.want[x]) << c.name << ", pixel " << x;
+    }
+}
+
 TEST_F(BmpTest, ReadProgressStartsAtRowZeroAndStepsByOnePercent) {
     SetRW_Progress(ProgressLog::Record, nullptr);
     BmpFile f;
@@ -241,13 +307,48 @@ TEST_F(BmpTest, UnsupportedAndHostileHeadersAreRefusedBeforeAllocating) {
         cases.push_back({"run-length", f.Bytes(),
                          "HdrClass::ProcHdrBMP:\tCompressed Bitmaps are not implemented\n"});
         f.compression = 3;
-        cases.push_back({"bit fields", f.Bytes(),
-                         "HdrClass::ProcHdrBMP:\tCompressed Bitmaps are not implemented\n"});
+        f.masks = {0xFF0000, 0xFF00, 0xFF};
+        cases.push_back({"bit fields in 24 bits", f.Bytes(),
+                         dir.File("in.bmp") + ": bit fields in a 24-bit bitmap, which has none\n" + failed});
     }
     {
+        // Masks the reader cannot use, each with its words.
+        struct Bad {
+            const char* name;
+            uint32_t headerSize;
+            uint16_t bpp;
+            std::vector<uint32_t> masks;
+            std::string words;
+        };
+        const std::vector<Bad> bad = {
+            {"empty green", 40, 16, {0xF800, 0, 0x1F}, "the green bit-field mask is empty"},
+            {"overlap", 108, 32, {0xFF0000, 0x1FF00, 0xFF, 0}, "the red and green bit-field masks (00FF0000, 0001FF00) overlap"},
+            {"gap", 124, 32, {0xFF0000, 0xF0F0, 0xFF, 0}, "the green bit-field mask 0000F0F0 is not one run of bits"},
+            {"beyond 16 bits", 40, 16, {0x1F0000, 0x7E0, 0x1F}, "the red bit-field mask 001F0000 lies outside the 16-bit pixel"},
+            {"OS/2 header", 64, 32, {0xFF0000, 0xFF00, 0xFF}, "a 64-byte information header does not hold bit-field masks"},
+        };
+        for (const Bad& b : bad) {
+            BmpFile f = base();
+            f.compression = 3;
+            f.headerSize = b.headerSize;
+            f.bpp = b.bpp;
+            f.masks = b.masks;
+            f.rows = {std::vector<uint8_t>(2u * b.bpp / 8, 1), std::vector<uint8_t>(2u * b.bpp / 8, 2)};
+            cases.push_back({b.name, f.Bytes(), dir.File("in.bmp") + ": " + b.words + "\n" + failed});
+        }
         BmpFile f = base();
+        f.compression = 3;
         f.bpp = 16;
-        cases.push_back({"16 bits", f.Bytes(), failed});
+        f.masks = {0xF800, 0x7E0, 0x1F};
+        f.pixelOffset = 54;  // the pixels where the masks should be
+        cases.push_back({"pixels over the masks", f.Bytes(),
+                         dir.File("in.bmp") + ": the pixels begin at 54, where the bit-field masks should be\n" + failed});
+        f.headerSize = 124;
+        f.pixelOffset = 138;
+        auto cut = f.Bytes();
+        cut.resize(60);  // headers read, masks cut
+        cases.push_back({"file ends in the masks", cut,
+                         dir.File("in.bmp") + ": the file ends before its bit-field masks\n" + failed});
     }
     {
         BmpFile f = base();
@@ -392,20 +493,47 @@ TEST_F(BmpTest, ReadsBitmapsWrittenByNetpbmAndImageMagick) {
     }
     image_tools::WritePpm(dir.File("few.ppm"), few);
     image_tools::WritePpm(dir.File("two.ppm"), two);
+    // For 5-6-5, 5-5-5 and 4-4-4 fields: a source whose every sample is
+    // v * 255 / max rounded up, which a writer stores as field v whether it
+    // rounds, truncates or shifts, and the colours that field v reads as:
+    // its bits repeated downwards.
+    auto fieldColours = [this, &colour](const char* file, int r, int g, int b) {
+        Raster source = colour, want = colour;
+        const int bits[3] = {r, g, b};
+        for (size_t i = 0; i < source.rgb.size(); ++i) {
+            const int n = bits[i % 3];
+            const unsigned v = colour.rgb[i] >> (8 - n), max = (1u << n) - 1;
+            source.rgb[i] = static_cast<uint8_t>((v * 255 + max - 1) / max);
+            unsigned repeated = 0;
+            int filled = 0;
+            for (; filled < 8; filled += n) repeated = (repeated << n) | v;
+            want.rgb[i] = static_cast<uint8_t>(repeated >> (filled - 8));
+        }
+        image_tools::WritePpm(dir.File(file), source);
+        return want;
+    };
+    const Raster f565 = fieldColours("565.ppm", 5, 6, 5), f555 = fieldColours("555.ppm", 5, 5, 5),
+                 f444 = fieldColours("444.ppm", 4, 4, 4);
 
     struct Case {
         std::string tool;
         std::string command;
         const Raster* want;
+        uint16_t bitFields = 0;  // the pixel size of a file with bit fields
     };
     const std::string q = image_tools::Quote(dir.path().string());
+    const std::string convert = "/usr/bin/convert";
     const std::vector<Case> cases = {
         {"/usr/bin/ppmtobmp", "/usr/bin/ppmtobmp " + q + "/src.ppm", &colour},
         {"/usr/bin/ppmtobmp", "/usr/bin/ppmtobmp -bpp=4 " + q + "/few.ppm", &few},
         {"/usr/bin/ppmtobmp", "/usr/bin/ppmtobmp -bpp=1 " + q + "/two.ppm", &two},
-        {"/usr/bin/convert", "/usr/bin/convert " + q + "/src.ppm bmp:-", &colour},
-        {"/usr/bin/convert", "/usr/bin/convert " + q + "/few.ppm -type Palette bmp:-", &few},
-        {"/usr/bin/convert", "/usr/bin/convert " + q + "/src.ppm -define bmp:format=bmp3 bmp:-", &colour},
+        {convert, convert + " " + q + "/src.ppm bmp:-", &colour},
+        {convert, convert + " " + q + "/few.ppm -type Palette bmp:-", &few},
+        {convert, convert + " " + q + "/src.ppm -define bmp:format=bmp3 bmp:-", &colour},
+        {convert, convert + " " + q + "/src.ppm -alpha set bmp:-", &colour, 32},
+        {convert, convert + " " + q + "/565.ppm -define bmp:subtype=RGB565 bmp:-", &f565, 16},
+        {convert, convert + " " + q + "/555.ppm -define bmp:subtype=RGB555 bmp:-", &f555, 16},
+        {convert, convert + " " + q + "/444.ppm -alpha set -define bmp:subtype=ARGB4444 bmp:-", &f444, 16},
     };
     int ran = 0;
     for (const Case& c : cases) {
@@ -413,6 +541,12 @@ TEST_F(BmpTest, ReadsBitmapsWrittenByNetpbmAndImageMagick) {
         const std::string out = dir.File("tool.bmp");
         ASSERT_TRUE(image_tools::Run(c.command + " > " + image_tools::Quote(out) + " 2>/dev/null"))
             << c.command;
+        if (c.bitFields != 0) {
+            const auto bytes = ReadBytes(out);
+            ASSERT_GE(bytes.size(), 54u) << c.command;
+            EXPECT_EQ(bytes[28] | (bytes[29] << 8), c.bitFields) << c.command;
+            EXPECT_EQ(bytes[30], 3) << c.command << ": no bit fields";
+        }
         ImgClass img;
         SetName(img, out);
         ASSERT_FALSE(BmpClass().ReadBmp(&img)) << c.command << ": " << Get_Last_Error();

@@ -163,22 +163,31 @@ TEST_F(TargaTest, SixteenBitPixelsAreWidenedFromFiveBitComponents) {
 }
 
 TEST_F(TargaTest, ColourMappedPixelsGoThroughTheMapFromItsFirstIndex) {
-    // 24-, 32- and 16-bit maps, 8- and 16-bit indices, plain and run-length.
+    // 24- and 32-bit maps, 8- and 16-bit indices, plain and run-length, with
+    // and without an identifier field between the header and the map.
     struct Case {
         uint8_t type;
         uint8_t entryBits;
         uint8_t pixelBits;
         std::vector<uint8_t> map;
         std::vector<uint8_t> data;
+        std::vector<uint8_t> id;
     };
+    const std::vector<uint8_t> map24 = {3, 2, 1, 6, 5, 4, 9, 8, 7};
+    const std::vector<uint8_t> map32 = {3, 2, 1, 0, 6, 5, 4, 0, 9, 8, 7, 0};
+    const std::vector<uint8_t> id = {'p', 'a', 'l', 'e', 't', 't', 'e', 0};
     const std::vector<Case> cases = {
-        {1, 24, 8, {3, 2, 1, 6, 5, 4, 9, 8, 7}, {5, 6, 7}},
-        {1, 32, 8, {3, 2, 1, 0, 6, 5, 4, 0, 9, 8, 7, 0}, {5, 6, 7}},
-        {1, 24, 16, {3, 2, 1, 6, 5, 4, 9, 8, 7}, {5, 0, 6, 0, 7, 0}},
-        {9, 24, 8, {3, 2, 1, 6, 5, 4, 9, 8, 7}, {0x00, 5, 0x01, 6, 7}},
+        {1, 24, 8, map24, {5, 6, 7}, {}},
+        {1, 32, 8, map32, {5, 6, 7}, {}},
+        {1, 24, 16, map24, {5, 0, 6, 0, 7, 0}, {}},
+        {9, 24, 8, map24, {0x00, 5, 0x01, 6, 7}, {}},
+        {9, 32, 8, map32, {0x02, 5, 6, 7}, {}},
+        {1, 24, 8, map24, {5, 6, 7}, id},
+        {9, 32, 8, map32, {0x00, 5, 0x01, 6, 7}, id},
     };
     for (const Case& c : cases) {
         TgaFile f;
+        f.id = c.id;
         f.colorMapType = 1;
         f.imageType = c.type;
         f.mapFirst = 5;
@@ -189,8 +198,8 @@ TEST_F(TargaTest, ColourMappedPixelsGoThroughTheMapFromItsFirstIndex) {
         f.map = c.map;
         f.data = c.data;
         ImgClass img;
-        ASSERT_FALSE(Read(f.Bytes(), img)) << int(c.type) << "/" << int(c.entryBits) << ": "
-                                           << Get_Last_Error();
+        ASSERT_FALSE(Read(f.Bytes(), img)) << int(c.type) << "/" << int(c.entryBits) << "/id "
+                                           << c.id.size() << ": " << Get_Last_Error();
         EXPECT_EQ(Rgb(img, 0, 0), (Px{1, 2, 3}));
         EXPECT_EQ(Rgb(img, 1, 0), (Px{4, 5, 6}));
         EXPECT_EQ(Rgb(img, 2, 0), (Px{7, 8, 9}));
@@ -307,7 +316,8 @@ TEST_F(TargaTest, BadHeadersAndDataAreRefusedWithTheDataMessage) {
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
-        bool allocates;  // the failure can only be seen while decoding
+        bool allocates;     // the failure can only be seen while decoding
+        std::string words = "";  // said before the data message
     };
     std::vector<Case> cases;
     {
@@ -356,21 +366,29 @@ TEST_F(TargaTest, BadHeadersAndDataAreRefusedWithTheDataMessage) {
         f.pixelBits = 8;
         f.width = 2;
         f.map = {1, 2, 3, 4, 5, 6};
+        const std::string outside = "TargaClass::ReadTarga: " + dir.File("in.tga") + ": colour index ";
         f.data = {5, 7};  // 7 is past the map's last index, 6
-        cases.push_back({"index past the map", f.Bytes(), true});
+        cases.push_back({"index past the map", f.Bytes(), true,
+                         outside + "7 lies outside the colour map (indices 5 to 6)\n"});
         f.data = {4, 5};
-        cases.push_back({"index before the first", f.Bytes(), true});
+        cases.push_back({"index before the first", f.Bytes(), true,
+                         outside + "4 lies outside the colour map (indices 5 to 6)\n"});
+        f.imageType = 9;
+        f.data = {0x01, 6, 200};
+        cases.push_back({"run-length index past the map", f.Bytes(), true,
+                         outside + "200 lies outside the colour map (indices 5 to 6)\n"});
+        f.imageType = 1;
         f.mapLength = 300;  // a map longer than the file
         f.data = {5, 6};
         cases.push_back({"map beyond the end", f.Bytes(), false});
         f.mapLength = 0;
         f.map.clear();
-        cases.push_back({"empty map", f.Bytes(), true});
+        cases.push_back({"empty map", f.Bytes(), true, outside + "5, but the colour map is empty\n"});
     }
     for (const Case& c : cases) {
         ImgClass img;
         EXPECT_TRUE(Read(c.bytes, img)) << c.name;
-        EXPECT_EQ(std::string(Get_Last_Error()), DataMessage()) << c.name;
+        EXPECT_EQ(std::string(Get_Last_Error()), c.words + DataMessage()) << c.name;
         if (!c.allocates) {
             EXPECT_EQ(img.ImgStruct.ImgData, nullptr) << c.name;
         }

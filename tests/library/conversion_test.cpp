@@ -133,7 +133,7 @@ TEST(HeaderMakers, EachFormatLineForLine) {
     ASSERT_FALSE(WriteJPEG(90, &colour));
     EXPECT_EQ(HeaderText(dir.File("c.jpg"), dir.File("c_jpg.hdr")),
               dir.File("c.jpg") + "\nJPEG\n13\t;WIDTH\n7\t;HEIGHT\n8\t;BITS\n2\t;PHOTOMETRIC\n"
-              "1\t;COMPRESSION\n40\t;LINESIZE\n1\t;RES_NONE\n" + tail300);
+              "1\t;COMPRESSION\n40\t;LINESIZE\n2\t;RES_INCH\n" + tail300);  // its JFIF density
 
     SetName(colour, dir.File("c.ppm"));
     ASSERT_FALSE(Write_8BitPPM(&colour));
@@ -156,5 +156,5 @@ TEST(HeaderMakers, EachFormatLineForLine) {
     ASSERT_FALSE(Convert_Image(dir.File("c.ppm").c_str(), dir.File("c.tga").c_str(), IMG_TYPE_TARGA, 0));
     EXPECT_EQ(HeaderText(dir.File("c.tga"), dir.File("c_tga.hdr")),
               dir.File("c.tga") + "\nTARGA\n13\t;WIDTH\n7\t;HEIGHT\n24\t;BITS\n2\t;PHOTOMETRIC\n"
-              "0\t;COMPRESSION\n40\t;LINESIZE\n2\t;RES_INCH\n600.000000\t;X_RES\n600.000000\t;Y_RES\n");
+              "0\t;COMPRESSION\n40\t;LINESIZE\n1\t;RES_NONE\n0.000000\t;X_RES\n0.000000\t;Y_RES\n");  // none held
 }
