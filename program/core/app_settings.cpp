@@ -78,11 +78,13 @@ std::string FreshWorkingFolder() {
 }
 }  // namespace
 
-WorkingFolder::WorkingFolder() : folder_(FreshWorkingFolder()) {
+WorkingFolder::WorkingFolder() : folder_(FreshWorkingFolder()), owner_(platform::ProcessId()) {
     if (!folder_.empty()) Set_Temp_Path(folder_.c_str());
 }
 
 WorkingFolder::~WorkingFolder() {
+    // A worker process shares the folder; only its maker removes it.
+    if (platform::ProcessId() != owner_) return;
     DeleteWorkingFiles(folder_, "");
     platform::RemoveFolder(folder_);
 }

@@ -39,6 +39,7 @@ public:
 
 private:
     std::string folder_;
+    int owner_;
 };
 
 }  // namespace tolvane

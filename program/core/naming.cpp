@@ -13,7 +13,7 @@ namespace {
 // Position of the first character of the file-name part. Folder names never
 // count: a folder named like a name being stepped stays as it is.
 size_t NameStart(const std::string& path) {
-    const size_t last = path.find_last_of("/\\");
+    const size_t last = path.find_last_of(platform::kSeparator);
     return last == std::string::npos ? 0 : last + 1;
 }
 }  // namespace
@@ -27,7 +27,7 @@ std::string ReplaceExtension(const std::string& path, const std::string& ext) {
     if (path.empty()) return path;
     // Only a dot of the file name counts: "/my.photos/scan" gains ".tif".
     const size_t dot = path.rfind('.');
-    const size_t slash = path.find_last_of("/\\");
+    const size_t slash = path.find_last_of(platform::kSeparator);
     const bool inName = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (inName ? path.substr(0, dot + 1) : path + ".") + ext;
 }

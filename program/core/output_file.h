@@ -27,7 +27,8 @@ public:
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
-    // Makes the empty temporary file beside finalName. "" or the system's words.
+    // Makes the empty temporary file in a private folder beside finalName.
+    // "" or the system's words.
     std::string Create(const std::string& finalName);
     // Where the writers write; empty when there is nothing pending.
     const std::string& Path() const { return path_; }
@@ -40,6 +41,7 @@ public:
     void Discard();
 
 private:
+    std::string folder_;  // the process's own folder holding it
     std::string path_;
 };
 

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,6 +186,12 @@ int LinkWithoutReplacing(const std::string& from, const std::string& to) {
     return 0;
 }
 
+int MakeOwnFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
+
+void RemoveEmptyFolder(const std::string& path) {
+    if (!path.empty()) rmdir(path.c_str());
+}
+
 bool OwnedByMe(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 && st.st_uid == geteuid();
@@ -237,6 +244,21 @@ void CatchInterrupts() {
 int InterruptSignal() { return g_signal.load(); }
 
 int InterruptDescriptor() { return g_pipe[0]; }
+
+void DrainInterrupts() {
+    char buffer[64];
+    while (g_pipe[0] >= 0 && read(g_pipe[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+void SeparateChildInterrupts() {
+    for (int& fd : g_pipe) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_pipe[0] = g_pipe[1] = -1;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
 
 void EndBySignal(int signal) {
     std::fflush(nullptr);

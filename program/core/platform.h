@@ -12,8 +12,8 @@ namespace tolvane::platform {
 // The separator the program writes into the paths it makes.
 inline constexpr char kSeparator = '/';
 
-// Paths from the user may use either separator.
-inline bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+// "/" alone separates path components; "\\" is part of a name.
+inline bool IsSeparator(char c) { return c == kSeparator; }
 
 bool FileExists(const std::string& path);
 // Whether anything at all is at path, a dangling symbolic link included.
@@ -64,6 +64,10 @@ std::string SyncToDisk(const std::string& path);
 // Gives the file at from the name to, never replacing what is at to.
 // 0, or the error number (EEXIST when to is taken).
 int LinkWithoutReplacing(const std::string& from, const std::string& to);
+// Makes a folder only this user may enter. 0, or the error number.
+int MakeOwnFolder(const std::string& path);
+// Removes a folder that is empty.
+void RemoveEmptyFolder(const std::string& path);
 // Whether path is this user's own (not followed when a symbolic link).
 bool OwnedByMe(const std::string& path);
 
@@ -83,6 +87,11 @@ void CatchInterrupts();
 int InterruptSignal();
 // Readable once a signal has been caught, for an event loop to wait on.
 int InterruptDescriptor();
+// Empties that descriptor, so a loop waits again.
+void DrainInterrupts();
+// In a new child process: a signal pipe of its own, and the end of the
+// child when its parent ends.
+void SeparateChildInterrupts();
 // Ends the process as the signal would have, had it not been caught.
 [[noreturn]] void EndBySignal(int signal);
 void SendSignal(int pid, int signal);

@@ -78,7 +78,8 @@ TEST(CoreRules, DeleteWorkingFiles) {
 
 TEST(CoreRules, PathNames) {
     const std::pair<const char*, const char*> nameParts[] = {
-        {"C:\\img\\a.tif", "a.tif"},       {"/home/u/b.jpg", "b.jpg"},
+        // "\\" is part of a name.
+        {"C:\\img\\a.tif", "C:\\img\\a.tif"}, {"/home/u/b.jpg", "b.jpg"},
         {"dir\\sub/c.bmp", "c.bmp"},       {"plain.tif", "plain.tif"},
         {"", ""},                          {"/a/b/", ""},
         // A folder named "crop" is a folder like any other.
@@ -88,13 +89,14 @@ TEST(CoreRules, PathNames) {
 
     const std::pair<const char*, const char*> extensions[] = {
         {"a.tif", "a.jpg"},     {"/d/x.y.tif", "/d/x.y.jpg"},  {"a.", "a.jpg"},  {"scan", "scan.jpg"},
-        {"/my.photos/scan", "/my.photos/scan.jpg"},  {"C:\\my.dir\\scan", "C:\\my.dir\\scan.jpg"},  {"", ""},
+        {"/my.photos/scan", "/my.photos/scan.jpg"},  {"/d/my.dir\\scan", "/d/my.jpg"},  {"", ""},
     };
     for (const auto& [path, replaced] : extensions) EXPECT_EQ(ReplaceExtension(path, "jpg"), replaced) << path;
 
     EXPECT_EQ(OutputNameFor("/o/", 7, "x.tif"), "/o/A007_x.tif");
     EXPECT_EQ(OutputNameFor("/o/", 1234, "x.tif"), "/o/A1234_x.tif");
-    EXPECT_EQ(HeaderPathFor("/tmp/w/", "C:\\a\\photo.tif"), "/tmp/w/photo.hdr");
+    EXPECT_EQ(HeaderPathFor("/tmp/w/", "/p/photo.tif"), "/tmp/w/photo.hdr");
+    EXPECT_EQ(HeaderPathFor("/tmp/w/", "/p/back\\slash.tif"), "/tmp/w/back\\slash.hdr");
 }
 
 TEST(CoreRules, UniqueNames) {

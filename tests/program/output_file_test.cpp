@@ -110,15 +110,20 @@ TEST(OutputFile, LeftoversOfDeadProcessesOnlyAreRemoved) {
     const std::string deadFile = std::string(kPartialPrefix) + host + "-" + dead + "-1.tif";
     const std::string liveFile = std::string(kPartialPrefix) + host + "-" + live + "-1.tif";
     const std::string otherHost = std::string(kPartialPrefix) + host + "x-" + dead + "-1.tif";
+    // Host "<host>-<dead>" with a live process: never read as this host's <dead>.
+    const std::string hyphenHost = std::string(kPartialPrefix) + host + "-" + dead + "-" + live + "-1.tif";
+    const std::string hyphenFolder = "tolvane-" + host + "-" + dead + "-" + live + "-abcdef";
     const std::string deadFolder = "tolvane-" + host + "-" + dead + "-abc";
-    for (const std::string& f : {deadFile, liveFile, otherHost, std::string("A000_x.tif")}) WriteText(dir.File(f), "");
+    for (const std::string& f : {deadFile, liveFile, otherHost, hyphenHost, std::string("A000_x.tif")})
+        WriteText(dir.File(f), "");
     fs::create_directories(dir.File(deadFolder + "/inner"));
+    fs::create_directories(dir.File(hyphenFolder + "/inner"));
 
     EXPECT_EQ(RemoveLeftovers(dir.path(), kPartialPrefix), 1);
     EXPECT_EQ(RemoveLeftovers(dir.path(), "tolvane-"), 1);
     EXPECT_FALSE(fs::exists(dir.File(deadFile)));
     EXPECT_FALSE(fs::exists(dir.File(deadFolder)));
-    for (const std::string& f : {liveFile, otherHost, std::string("A000_x.tif")})
+    for (const std::string& f : {liveFile, otherHost, hyphenHost, hyphenFolder, std::string("A000_x.tif")})
         EXPECT_TRUE(fs::exists(dir.File(f))) << f;
 }
 
