@@ -151,6 +151,12 @@ extern "C" {
 // clears it. Always returns true.
 ORVIX_API bool Post_Error(const char* message);
 ORVIX_API const char* Get_Last_Error(void);
+// After a successful read (ReadImage, ReadImageForSize): "" when the image
+// came out whole, else the decoder's words for the first sign that some of
+// its pixels were missing or corrupt (a file cut short, damaged data); the
+// read then delivered what it could. Each read starts it afresh; a failed
+// read leaves it "".
+ORVIX_API const char* Get_Last_Warning(void);
 ORVIX_API const char* GetDll_Version(void);
 ORVIX_API int fnORVIX_0500(void);
 ORVIX_API extern int nORVIX_0500;

@@ -48,6 +48,7 @@ namespace {
 
 // ReadImage, with a JPEG read for a target size (none: 0 x 0).
 bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduction) {
+    ClearWarning();
     if (!img) return PostError("ReadImage: no image given");
     ImgStruct& s = img->ImgStruct;
     if (s.ImgData) return PostError("ReadImage: %s: the image already holds pixels", s.FileName);
@@ -83,9 +84,11 @@ bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduct
         // program, never here). A TIFF the codec refused has its words.
         return NamedSince(mark, s.FileName) || PostUnsupportedFile(s.FileName);
     }
-    if (failed) return NameInFailure(mark, "ReadImage", s.FileName);
-    if (s.Rotation != ROTATE_NONE && !s.Rotated && Rotate_Image(img, s.Rotation))
+    // A warning belongs to pixels delivered; a failed read delivers none.
+    if (failed || (s.Rotation != ROTATE_NONE && !s.Rotated && Rotate_Image(img, s.Rotation))) {
+        ClearWarning();
         return NameInFailure(mark, "ReadImage", s.FileName);
+    }
     return false;
 }
 

@@ -91,6 +91,13 @@ bool PostError(const char* format, ...) {
     return Post_Error(message.c_str());
 }
 
+void ClearWarning() { Lib().lastWarning.clear(); }
+
+void PostWarning(const char* words) {
+    std::string& warning = Lib().lastWarning;
+    if (warning.empty() && words) warning = words;
+}
+
 size_t ErrorMark() { return Lib().lastError.size(); }
 
 bool NamedSince(size_t mark, const char* path) {
@@ -155,6 +162,8 @@ ORVIX_API bool Post_Error(const char* message) {
 }
 
 ORVIX_API const char* Get_Last_Error(void) { return Lib().lastError.c_str(); }
+
+ORVIX_API const char* Get_Last_Warning(void) { return Lib().lastWarning.c_str(); }
 
 ORVIX_API const char* GetDll_Version(void) { return "2. 4. 7. 5"; }
 

@@ -34,6 +34,9 @@ struct Library {
     ~Library();
 
     std::string lastError;
+    // Words of the first warning that pixels of the last image read are
+    // missing or corrupt; empty when none was.
+    std::string lastWarning;
     std::string tempPath;  // empty until first needed or set
     // The most pixels a reader will allocate for one image: ORVIX_MAX_PIXELS
     // from the environment at load, else kDefaultMaxPixels.
@@ -78,6 +81,11 @@ Library& Lib();
 void ClearError();
 // Posts the formatted message (appends it and a newline); returns true.
 bool PostError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The warning of the last image read: cleared when a pixel read starts (and
+// when it fails); PostWarning keeps the first words given after that.
+void ClearWarning();
+void PostWarning(const char* words);
 
 // Where the last-error text ends now, so that a caller can tell later what
 // an operation posted.

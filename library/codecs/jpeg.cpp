@@ -31,6 +31,9 @@ namespace {
 struct JpegErrors {
     jpeg_error_mgr pub;  // first, so libjpeg's pointer to it is ours too
     jmp_buf jump;
+    // Set for a pixel decode: its data warnings become the read's warning.
+    bool pixelRead = false;
+    bool dataWarned = false;
 };
 
 // libjpeg's words go to the last-error text, where callers look, and never
@@ -42,14 +45,44 @@ void PostLibjpegMessage(j_common_ptr cinfo) {
     PostError("%s", text);
 }
 
-// Warnings (corrupt data libjpeg steps over, a truncated scan) keep the
-// operation going; the first of them is posted so a caller can tell the user.
-// Trace messages are dropped.
+// Warnings that some of the picture's data is missing or corrupt: libjpeg
+// goes on, filling what it lost with grey or decoding damaged blocks. The
+// others (unknown JFIF revision or Adobe transform, a bad ICC marker, odd
+// scan parameters for a sequential file) leave the pixels as the file has
+// them.
+bool IsDataWarning(int code) {
+    switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Warnings keep the operation going. The first of them, and the first data
+// warning when another came before it, are posted so a caller can tell the
+// user; a data warning of a pixel read is also the read's warning. Trace
+// messages (level >= 0) are dropped.
 void EmitMessage(j_common_ptr cinfo, int level) {
-    jpeg_error_mgr* err = cinfo->err;
     if (level >= 0) return;
-    if (err->num_warnings == 0) (*err->output_message)(cinfo);
+    jpeg_error_mgr* err = cinfo->err;
+    JpegErrors* errors = reinterpret_cast<JpegErrors*>(err);
+    const bool data = IsDataWarning(err->msg_code);
+    const bool first = err->num_warnings == 0;
     err->num_warnings++;
+    if (!first && (!data || errors->dataWarned)) return;
+    if (data) errors->dataWarned = true;
+    char text[JMSG_LENGTH_MAX];
+    (*err->format_message)(cinfo, text);
+    text[JMSG_LENGTH_MAX - 1] = '\0';
+    PostError("%s", text);
+    if (data && errors->pixelRead) PostWarning(text);
 }
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -221,6 +254,7 @@ bool DecodeFile(FILE* file, ImgClass* img, ReadTarget* target) {
     std::memset(&cinfo, 0, sizeof cinfo);
     JpegErrors errors;
     cinfo.err = SetupErrors(errors);
+    errors.pixelRead = true;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return true;
@@ -329,6 +363,7 @@ bool ReadJpegHeader(const char* path, JpegHeaderInfo& info) {
 }
 
 bool JPGClass::ReadJPEGtoMem(ImgClass* img, int width, int height, int* reduction) {
+    ClearWarning();
     if (!img) return PostError("JPGClass::ReadJPEGtoMem: EXIT 1 Imag is NULL");
     ImgStruct& s = img->ImgStruct;
     FILE* f = std::fopen(s.FileName, "rb");
@@ -339,7 +374,10 @@ bool JPGClass::ReadJPEGtoMem(ImgClass* img, int width, int height, int* reductio
     const bool failed = DecodeFile(f, img, &target);
     if (reduction) *reduction = target.reduction;
     std::fclose(f);
-    if (failed) return true;
+    if (failed) {
+        ClearWarning();
+        return true;
+    }
     s.Type = IMG_TYPE_JPEG;
     return false;
 }

@@ -16,7 +16,9 @@ public:
     // files come back as R,G,B, grey files as one sample; Adobe CMYK/YCCK
     // files are converted to R,G,B. libjpeg's errors and warnings go to the
     // last-error text; after a fatal error the pixels already made stay with
-    // img.
+    // img. A read that goes on past missing or corrupt data (a file cut
+    // short: the rest is grey) succeeds with libjpeg's first such warning as
+    // the read's warning (Get_Last_Warning).
     // With a target size (see ReadImageForSize), libjpeg decodes each 8 x 8
     // block straight to 4, 2 or 1 pixels where a reduction by 2, 4 or 8
     // divides both sides and leaves at least twice the target: a fraction

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <strings.h>
 
 #include "image_ops.h"
@@ -24,27 +26,44 @@ constexpr uint64_t kMaxBandBytes = uint64_t{1} << 31;
 // libtiff's write buffer: written out to the file each time it fills.
 constexpr tmsize_t kWriteBufferBytes = tmsize_t{1} << 20;
 
-// libtiff's errors belong in the last-error text, where callers look; its
-// warnings (unknown tags and the like) are not failures and are dropped.
-int PostTiffError(TIFF*, void*, const char* module, const char* fmt, va_list ap) {
+// libtiff's errors belong in the last-error text, where callers look. The
+// handle's owner also keeps the last of them (user is its LibtiffWords), to
+// name a strip or tile that a read goes on without.
+int PostTiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
     char text[1024];
     std::vsnprintf(text, sizeof text, fmt, ap);
-    if (module && *module)
-        PostError("%s: %s", module, text);
-    else
-        PostError("%s", text);
+    // Some codecs start their words with the module's name already.
+    const size_t n = module ? std::strlen(module) : 0;
+    std::string words = text;
+    if (n > 0 && !(words.compare(0, n, module) == 0 && words[n] == ':'))
+        words = std::string(module) + ": " + words;
+    // zlib may leave its reason empty: "ZLib error: ".
+    while (!words.empty() && (words.back() == ' ' || words.back() == ':')) words.pop_back();
+    PostError("%s", words.c_str());
+    if (user) static_cast<LibtiffWords*>(user)->error = std::move(words);
     return 1;
 }
 
-int IgnoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// libtiff's warnings while a directory is read (unknown tags, byte counts it
+// recomputes) are not failures and are dropped. Those that come while pixels
+// are decoded (a JPEG strip cut short, run-length data that overruns its row)
+// say the data is damaged: the first of them is kept.
+int KeepTiffWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+    auto* words = static_cast<LibtiffWords*>(user);
+    if (!words || !words->decoding || !words->warning.empty()) return 1;
+    char text[1024];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    words->warning = module && *module ? std::string(module) + ": " + text : std::string(text);
+    return 1;
+}
 
 // The handlers are given per handle, so libtiff's process-wide handlers
 // (which another user of libtiff in the process may rely on) stay untouched.
-TIFF* OpenWithHandlers(const char* name, const char* mode) {
+TIFF* OpenWithHandlers(const char* name, const char* mode, LibtiffWords* words) {
     TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
     if (!opts) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(opts, PostTiffError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts, IgnoreTiffWarning, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, PostTiffError, words);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, KeepTiffWarning, words);
     TIFF* tif = TIFFOpenExt(name, mode, opts);
     TIFFOpenOptionsFree(opts);
     return tif;
@@ -80,6 +99,29 @@ inline uint32_t Unpremultiply(uint32_t v, uint32_t a, uint32_t top) {
     return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{v} * top / a, top));
 }
 
+// One row of libtiff's RGBA raster (w pixels of 4 bytes at from) as grey or
+// R,G,B samples at to, the rest of its lineSize bytes cleared. to may lie at
+// from: no sample is written before it is read. unpremultiply divides the
+// colour by alpha.
+void RgbaRowToSamples(const unsigned char* from, unsigned char* to, uint32_t w, int outSamples,
+                      bool unpremultiply, size_t lineSize) {
+    for (uint32_t j = 0; j < w; ++j) {
+        uint32_t px;
+        std::memcpy(&px, from + 4 * size_t{j}, 4);
+        const uint32_t a = unpremultiply ? TIFFGetA(px) : 255u;
+        auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiply(v, a, 255)); };
+        if (outSamples == 1) {
+            to[j] = sample(TIFFGetR(px));
+        } else {
+            to[3 * size_t{j}] = sample(TIFFGetR(px));
+            to[3 * size_t{j} + 1] = sample(TIFFGetG(px));
+            to[3 * size_t{j} + 2] = sample(TIFFGetB(px));
+        }
+    }
+    const size_t used = size_t{w} * static_cast<size_t>(outSamples);
+    std::memset(to + used, 0, lineSize - used);
+}
+
 bool IsGreyDepth(int bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16; }
 
 bool ValidRect(int left, int top, int right, int bottom, uint32_t width, uint32_t height) {
@@ -113,6 +155,8 @@ bool TIFFClass::CloseTiff() {
         m_tif = nullptr;
     }
     m_writing = false;
+    m_damage = Damage();
+    m_words.decoding = false;
     ReleaseBuffers();
     return failed;
 }
@@ -129,7 +173,7 @@ TIFF* TIFFClass::OpenTiffFile(const char* name) {
         PostError("TIFFClass::OpenTiffFile(%s) TIFFOpen(..) failed", m_name.c_str());
         return nullptr;
     }
-    TIFF* tif = OpenWithHandlers(name, "rb");
+    TIFF* tif = OpenWithHandlers(name, "rb", &m_words);
     if (!tif) {
         PostError("TIFFClass::OpenTiffFile(%s) TIFFOpen(..) failed", name);
         return nullptr;
@@ -288,10 +332,11 @@ bool TIFFClass::CheckDeclaredSize(const char* who) {
     const uint64_t planes = d.planarConfig == PLANARCONFIG_SEPARATE ? d.samplesPerPixel : 1;
     if (planes == 0 || d.scanlineSize > UINT64_MAX / planes / d.storedLength)
         return PostError("%s(%s) declares an impossible size", who, m_name.c_str());
-    const uint64_t raw = d.scanlineSize * planes * d.storedLength;
+    // Uncompressed rows take their full size in the file. One cut short is
+    // read as far as it goes; one that cannot hold a single row holds none.
     if (d.compression == COMPRESSION_NONE) {
         const os::FileStatus st = os::Stat(m_name);
-        if (raw > static_cast<uint64_t>(std::max<int64_t>(st.size, 0)))
+        if (d.scanlineSize * planes > static_cast<uint64_t>(std::max<int64_t>(st.size, 0)))
             return PostError("%s(%s) declares %u x %u pixels, more than the file holds", who,
                              m_name.c_str(), d.imageWidth, d.storedLength);
     }
@@ -314,8 +359,26 @@ bool TIFFClass::PrepareLineBuffer() {
 
 bool TIFFClass::FetchRow(uint32_t row, uint16_t plane, unsigned char* dst) {
     const TiffDescription& d = m_desc;
-    if (!d.tiled && (d.planarConfig != PLANARCONFIG_SEPARATE || d.samplesPerPixel == 1))
-        return TIFFReadScanline(m_tif, dst, row, 0) < 0;
+    if (!d.tiled && (d.planarConfig != PLANARCONFIG_SEPARATE || d.samplesPerPixel == 1)) {
+        if (!m_damage.tolerated) return TIFFReadScanline(m_tif, dst, row, 0) < 0;
+        // The rest of a lost strip is not asked for: libtiff would fail and
+        // complain once for every row of it.
+        const uint32_t strip = TIFFComputeStrip(m_tif, row, 0);
+        if (strip != m_damage.lostStrip) {
+            if (PieceInFile(strip)) {
+                m_words.error.clear();
+                if (TIFFReadScanline(m_tif, dst, row, 0) >= 0) {
+                    ++m_damage.read;
+                    if (!m_words.warning.empty()) PostWarning(m_words.warning.c_str());
+                    return false;
+                }
+            }
+            NoteLoss("strip", strip);
+            m_damage.lostStrip = strip;
+        }
+        std::memset(dst, 0, static_cast<size_t>(d.scanlineSize));
+        return false;
+    }
     // Tiles, and strips of separate planes (which the scanline interface
     // would restart for every plane of every row), go a band at a time.
     if (plane >= m_bands.size()) return PostError("TIFFClass(%s) plane %u", m_name.c_str(), plane);
@@ -348,9 +411,7 @@ bool TIFFClass::LoadBand(uint32_t band, uint16_t plane) {
     }
     if (!d.tiled) {
         const uint32_t strip = TIFFComputeStrip(m_tif, first, plane);
-        if (TIFFReadEncodedStrip(m_tif, strip, b.data.data(),
-                                 static_cast<tmsize_t>(uint64_t{rows} * d.scanlineSize)) < 0)
-            return true;
+        if (ReadPiece(strip, b.data.data(), uint64_t{rows} * d.scanlineSize)) return true;
         b.index = band;
         return false;
     }
@@ -372,8 +433,7 @@ bool TIFFClass::LoadBand(uint32_t band, uint16_t plane) {
     }
     for (uint32_t x = 0; x < d.imageWidth; x += m_tileWidth) {
         const uint32_t tile = TIFFComputeTile(m_tif, x, first, 0, plane);
-        if (TIFFReadEncodedTile(m_tif, tile, m_tile.data(), static_cast<tmsize_t>(used)) < 0)
-            return true;
+        if (ReadPiece(tile, m_tile.data(), used)) return true;
         const uint64_t offset = uint64_t{x} * pixelBits / 8;
         if (offset >= d.scanlineSize) break;
         const size_t length = static_cast<size_t>(std::min(tileRow, d.scanlineSize - offset));
@@ -383,6 +443,63 @@ bool TIFFClass::LoadBand(uint32_t band, uint16_t plane) {
         if (x > UINT32_MAX - m_tileWidth) break;
     }
     b.index = band;
+    return false;
+}
+
+bool TIFFClass::ReadPiece(uint32_t piece, void* dst, uint64_t bytes) {
+    const auto read = [&] {
+        const tmsize_t size = static_cast<tmsize_t>(bytes);
+        return m_desc.tiled ? TIFFReadEncodedTile(m_tif, piece, dst, size)
+                            : TIFFReadEncodedStrip(m_tif, piece, dst, size);
+    };
+    if (!m_damage.tolerated) return read() < 0;
+    if (PieceInFile(piece)) {
+        m_words.error.clear();
+        if (read() >= 0) {
+            ++m_damage.read;
+            if (!m_words.warning.empty()) PostWarning(m_words.warning.c_str());
+            return false;
+        }
+    }
+    NoteLoss(m_desc.tiled ? "tile" : "strip", piece);
+    std::memset(dst, 0, static_cast<size_t>(bytes));
+    return false;
+}
+
+// Strips and tiles without bytes, or placed past the end of the file (one
+// cut short), are known lost without asking libtiff.
+bool TIFFClass::PieceInFile(uint32_t piece) const {
+    const uint64_t offset = TIFFGetStrileOffset(m_tif, piece);
+    // The first 8 bytes are the file's header.
+    return TIFFGetStrileByteCount(m_tif, piece) > 0 && offset >= 8 && offset < m_damage.fileSize;
+}
+
+// The first loss of a read is its warning, in libtiff's words when libtiff
+// was asked.
+void TIFFClass::NoteLoss(const char* kind, uint32_t piece) {
+    ++m_damage.lost;
+    if (!Lib().lastWarning.empty()) return;
+    if (!m_words.warning.empty()) {
+        PostWarning(m_words.warning.c_str());
+    } else if (!m_words.error.empty()) {
+        PostWarning(m_words.error.c_str());
+    } else {
+        char words[96];
+        std::snprintf(words, sizeof words, "%s %u is missing from the file", kind, piece);
+        PostError("TIFFClass(%s) %s", m_name.c_str(), words);
+        PostWarning(words);
+    }
+}
+
+// Ends a whole-image read that went on past lost strips or tiles: true, with
+// a message, when none at all could be read.
+bool TIFFClass::FinishTolerantRead() {
+    const Damage damage = m_damage;
+    m_damage.tolerated = false;
+    m_words.decoding = false;
+    if (!m_words.warning.empty()) PostWarning(m_words.warning.c_str());
+    if (damage.lost > 0 && damage.read == 0)
+        return PostError("TIFFClass::ReadTIFFtoMem(%s) no strip or tile could be read", m_name.c_str());
     return false;
 }
 
@@ -504,6 +621,7 @@ bool TIFFClass::SkipLine(uint32_t fileRow) {
 // ---- Whole images ---------------------------------------------------------------
 
 unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
+    ClearWarning();
     if (!img) return nullptr;
     ImgStruct& s = img->ImgStruct;
     if (!s.FileName[0]) {
@@ -518,6 +636,7 @@ unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
     s.Type = IMG_TYPE_TIFF;
     CloseTiff();
     if (!pixels) {
+        ClearWarning();
         img->FreeData();
         return nullptr;
     }
@@ -541,6 +660,12 @@ unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
     s.Resolution = d.xResolution;
     s.Samples = d.samples;
     s.Bits = d.bitsPerSample;
+
+    m_damage = Damage();
+    m_damage.tolerated = true;
+    m_damage.fileSize = static_cast<uint64_t>(std::max<int64_t>(os::Stat(m_name).size, 0));
+    m_words.decoding = true;
+    m_words.warning.clear();
 
     if (d.zul && d.samplesPerPixel == 1) return ReadPlanarZUL(img);
 
@@ -573,6 +698,10 @@ unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
             return nullptr;
         }
         progress.Line(static_cast<int>(std::min<uint32_t>(i, INT32_MAX)));
+    }
+    if (FinishTolerantRead()) {
+        img->FreeData();
+        return nullptr;
     }
     progress.Report(total, total);
     s.Bits = 8;  // every delivered sample is a byte, whatever the file held
@@ -622,6 +751,10 @@ unsigned char* TIFFClass::ReadPlanarZUL(ImgClass* img) {
         for (uint32_t x = 0; x < s.Width; ++x) out[3 * size_t{x}] = line[x];
         progress.Line(static_cast<int>(std::min<uint32_t>(row + 1, INT32_MAX)));
     }
+    if (FinishTolerantRead()) {
+        img->FreeData();
+        return nullptr;
+    }
     Swap_RGB(img);
     YCCtoRGB(img);
     s.BgrOrder = 0;
@@ -647,6 +780,10 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
         PostError("TIFFClass::ReadTIFFtoMem(%s) is too wide (%u pixels)", m_name.c_str(), w);
         return nullptr;
     }
+    // A file of several strips or rows of tiles is read a band at a time, so
+    // that one that cannot be read leaves only its own rows blank.
+    const uint32_t bandHeight = m_desc.tiled ? m_tileLength : m_rowsPerStrip;
+    if (bandHeight > 0 && bandHeight < h) return ReadRGBABands(img, bandHeight);
     s.LineSize = static_cast<uint32_t>(rasterLine);
     if (AllocWithSpare(*img, 3)) {
         PostError("ReadTIFFtoMem: Memory allocation error");
@@ -654,11 +791,14 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
     }
     const int total = static_cast<int>(std::min<uint32_t>(h, INT32_MAX));
     ReadProgress()(total, total / 2);
+    // One band holds the whole picture: losing it leaves nothing to read.
+    // libtiff's warnings (damage it decoded past) are kept.
     if (!TIFFReadRGBAImage(m_tif, w, h, reinterpret_cast<uint32_t*>(s.ImgData), 1)) {
         PostError("TIFFClass::ReadTIFFtoMem(%s) TIFFReadRGBAImage(..) failed", m_name.c_str());
         img->FreeData();
         return nullptr;
     }
+    FinishTolerantRead();
 
     // Compact each row in place: the new rows are never longer than the old.
     const uint32_t lineSize = Utility::RoundUp4(w * static_cast<uint32_t>(outSamples));
@@ -667,23 +807,8 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
     const bool unpremultiply = m_desc.alphaSample >= 3 && m_desc.photometric == PHOTOMETRIC_RGB;
     Progress compact(ReadProgress(), total);
     for (uint32_t i = 0; i < h; ++i) {
-        const unsigned char* from = s.ImgData + uint64_t{i} * rasterLine;
-        unsigned char* to = s.ImgData + uint64_t{i} * lineSize;
-        for (uint32_t j = 0; j < w; ++j) {
-            uint32_t px;
-            std::memcpy(&px, from + 4 * size_t{j}, 4);
-            const uint32_t a = unpremultiply ? TIFFGetA(px) : 255u;
-            auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiply(v, a, 255)); };
-            if (outSamples == 1) {
-                to[j] = sample(TIFFGetR(px));
-            } else {
-                to[3 * size_t{j}] = sample(TIFFGetR(px));
-                to[3 * size_t{j} + 1] = sample(TIFFGetG(px));
-                to[3 * size_t{j} + 2] = sample(TIFFGetB(px));
-            }
-        }
-        const size_t used = size_t{w} * outSamples;
-        std::memset(to + used, 0, lineSize - used);
+        RgbaRowToSamples(s.ImgData + uint64_t{i} * rasterLine, s.ImgData + uint64_t{i} * lineSize, w,
+                         outSamples, unpremultiply, lineSize);
         compact.Line(static_cast<int>(std::min<uint32_t>(i, INT32_MAX)));
     }
     compact.Report(total, total);
@@ -702,6 +827,77 @@ unsigned char* TIFFClass::ReadRGBA(ImgClass* img) {
         flip.Line(static_cast<int>(i));
     }
     flip.Report(total / 2, total / 2);
+    s.Bits = 8;
+    s.BgrOrder = 0;
+    return s.ImgData;
+}
+
+unsigned char* TIFFClass::ReadRGBABands(ImgClass* img, uint32_t bandHeight) {
+    ImgStruct& s = img->ImgStruct;
+    const uint32_t w = s.Width, h = s.Height;
+    const int outSamples = s.Samples;
+    const uint32_t lineSize = Utility::RoundUp4(w * static_cast<uint32_t>(outSamples));
+    if (uint64_t{bandHeight} * w * 4 > kMaxBandBytes) {
+        PostError("TIFFClass(%s) strips or tiles of %u rows are too large", m_name.c_str(), bandHeight);
+        return nullptr;
+    }
+    std::vector<uint32_t> raster;
+    try {
+        raster.resize(size_t{bandHeight} * w);
+    } catch (const std::exception&) {
+        PostError("TIFFClass(%s) no memory for a band of rows", m_name.c_str());
+        return nullptr;
+    }
+    s.LineSize = lineSize;
+    if (AllocWithSpare(*img, 3)) {
+        PostError("ReadTIFFtoMem: Memory allocation error");
+        return nullptr;
+    }
+    char message[1024] = {};
+    TIFFRGBAImage rgba;
+    if (!TIFFRGBAImageBegin(&rgba, m_tif, 1, message)) {
+        PostError("TIFFClass::ReadTIFFtoMem(%s) %s", m_name.c_str(), message);
+        img->FreeData();
+        return nullptr;
+    }
+    // Asked for top row first, libtiff turns each band of a file stored
+    // bottom row first upside down: its rows then belong that far up from
+    // the bottom of the picture.
+    rgba.req_orientation = ORIENTATION_TOPLEFT;
+    const uint16_t o = rgba.orientation;
+    const bool upsideDown = o == ORIENTATION_BOTLEFT || o == ORIENTATION_BOTRIGHT ||
+                            o == ORIENTATION_LEFTBOT || o == ORIENTATION_RIGHTBOT;
+    // As in ReadRGBA: libtiff premultiplies the colour of R,G,B with alpha.
+    const bool unpremultiply = m_desc.alphaSample >= 3 && m_desc.photometric == PHOTOMETRIC_RGB;
+    const int total = static_cast<int>(std::min<uint32_t>(h, INT32_MAX));
+    Progress progress(ReadProgress(), total);
+    progress.Start();
+    for (uint32_t first = 0; first < h; first += bandHeight) {
+        const uint32_t rows = std::min(bandHeight, h - first);
+        std::fill(raster.begin(), raster.end(), 0u);
+        rgba.row_offset = static_cast<int>(first);
+        rgba.col_offset = 0;
+        m_words.error.clear();
+        if (TIFFRGBAImageGet(&rgba, raster.data(), w, rows))
+            ++m_damage.read;
+        else if (m_desc.tiled)
+            NoteLoss("tile", TIFFComputeTile(m_tif, 0, first, 0, 0));
+        else
+            NoteLoss("strip", TIFFComputeStrip(m_tif, first, 0));
+        for (uint32_t j = 0; j < rows; ++j) {
+            const uint32_t y = upsideDown ? h - first - rows + j : first + j;
+            RgbaRowToSamples(reinterpret_cast<const unsigned char*>(raster.data() + size_t{j} * w),
+                             s.ImgData + uint64_t{y} * lineSize, w, outSamples, unpremultiply, lineSize);
+        }
+        progress.Line(static_cast<int>(std::min<uint32_t>(first + rows - 1, INT32_MAX)));
+        if (first > UINT32_MAX - bandHeight) break;
+    }
+    TIFFRGBAImageEnd(&rgba);
+    if (FinishTolerantRead()) {
+        img->FreeData();
+        return nullptr;
+    }
+    progress.Report(total, total);
     s.Bits = 8;
     s.BgrOrder = 0;
     return s.ImgData;
@@ -793,7 +989,7 @@ TIFF* TIFFClass::Open_Write_Tiff(bool lzw, ImgClass* img) {
                   s.FileName, s.Width, s.Height, s.Samples, s.Bits, s.Planar ? " in planar form" : "");
         return nullptr;
     }
-    TIFF* tif = OpenWithHandlers(s.FileName, "wb");
+    TIFF* tif = OpenWithHandlers(s.FileName, "wb", nullptr);
     if (!tif) return nullptr;
 
     const uint32_t length = s.Planar ? s.Height * static_cast<uint32_t>(s.Samples) : s.Height;

@@ -38,6 +38,14 @@ struct TiffDescription {
     bool associatedAlpha = false;
 };
 
+// What libtiff said on a handle: its last error, and the first warning it
+// gave while pixels were decoded (decoding set).
+struct LibtiffWords {
+    bool decoding = false;
+    std::string error;
+    std::string warning;
+};
+
 class TIFFClass {
 public:
     TIFFClass();
@@ -65,6 +73,10 @@ public:
 
     // Reads img's FileName whole. Returns the pixel buffer, or null on
     // failure (the buffer then released). bgr delivers colour as B,G,R.
+    // A strip or tile that is missing, short or undecodable is left blank
+    // (samples 0) and the rest is read, with libtiff's words for the first
+    // such loss as the read's warning (Get_Last_Warning); the read fails
+    // when nothing at all could be read.
     unsigned char* ReadTIFFtoMem(bool bgr, ImgClass* img);
 
     // Reads columns left..right-1 of rows top..bottom-1 of name (img's own
@@ -110,9 +122,16 @@ private:
     bool PrepareLineBuffer();
     bool FetchRow(uint32_t row, uint16_t plane, unsigned char* dst);
     bool LoadBand(uint32_t band, uint16_t plane);
+    // Decodes one strip or tile for LoadBand: true when it could not. In a
+    // whole-image read a piece lost is left zero and noted instead.
+    bool ReadPiece(uint32_t piece, void* dst, uint64_t bytes);
+    bool PieceInFile(uint32_t piece) const;
+    void NoteLoss(const char* kind, uint32_t piece);
+    bool FinishTolerantRead();
     unsigned char* ReadOpenFile(ImgClass* img);
     unsigned char* ReadPlanarZUL(ImgClass* img);
     unsigned char* ReadRGBA(ImgClass* img);
+    unsigned char* ReadRGBABands(ImgClass* img, uint32_t bandHeight);
     void ReleaseBuffers();
 
     TIFF* m_tif = nullptr;
@@ -125,6 +144,18 @@ private:
     uint32_t m_tileWidth = 0;
     uint32_t m_tileLength = 0;
     uint16_t m_planes = 1;  // stored planes one row needs
+    LibtiffWords m_words;
+
+    // A whole-image read goes on past strips and tiles it cannot read; the
+    // counts tell afterwards whether anything was read at all.
+    struct Damage {
+        bool tolerated = false;
+        uint64_t fileSize = 0;
+        uint64_t read = 0;  // rows or pieces read whole
+        uint64_t lost = 0;  // strips or tiles left blank
+        uint32_t lostStrip = UINT32_MAX;  // the row reader's last lost strip
+    };
+    Damage m_damage;
 
     // One row of every plane it needs, sized from the file's scanline size.
     std::vector<unsigned char> m_line;

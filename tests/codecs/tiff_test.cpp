@@ -46,6 +46,7 @@ struct TiffSpec {
     const char* mode = "w";  // "wb" and "wl" choose the byte order
     uint32_t rowsPerStrip = 0;
     uint32_t tile = 0;  // square tiles of this size
+    uint16_t orientation = 0;  // none written when 0
     std::vector<uint16_t> map[3];
     std::string description;
 };
@@ -99,6 +100,7 @@ void WriteWithLibtiff(const std::string& path, const TiffSpec& t, const SampleFn
     if (!t.map[0].empty())
         TIFFSetField(tif, TIFFTAG_COLORMAP, t.map[0].data(), t.map[1].data(), t.map[2].data());
     if (!t.description.empty()) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, t.description.c_str());
+    if (t.orientation) TIFFSetField(tif, TIFFTAG_ORIENTATION, t.orientation);
     const int planes = t.planar == PLANARCONFIG_SEPARATE ? t.spp : 1;
     if (t.tile) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, t.tile);
@@ -567,6 +569,131 @@ TEST_F(TiffRead, TruncatedAndDamagedFilesNeverCrash) {
             EXPECT_NE(img->ImgStruct.ImgData, nullptr);
         }
     }
+}
+
+// Halves the byte count of the file's last strip or tile, as a writer that
+// stopped part way through it leaves it. libtiff writes little-endian files
+// here.
+void HalveLastPiece(const std::string& path) {
+    std::vector<uint8_t> b = ReadBytes(path);
+    ASSERT_GE(b.size(), 8u);
+    ASSERT_EQ(b[0], 'I');
+    auto u16 = [&](size_t at) { return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8; };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const size_t ifd = u32(4);
+    for (uint32_t i = 0, n = u16(ifd); i < n; ++i) {
+        const size_t e = ifd + 2 + 12 * size_t{i};
+        const uint32_t tag = u16(e), count = u32(e + 4);
+        if (tag != TIFFTAG_STRIPBYTECOUNTS && tag != TIFFTAG_TILEBYTECOUNTS) continue;
+        const size_t size = u16(e + 2) == TIFF_SHORT ? 2 : 4;
+        const size_t at = (count * size <= 4 ? e + 8 : u32(e + 8)) + (count - 1) * size;
+        const uint32_t half = (size == 2 ? u16(at) : u32(at)) / 2;
+        for (size_t k = 0; k < size; ++k) b[at + k] = static_cast<uint8_t>(half >> (8 * k));
+        WriteBytes(path, b);
+        return;
+    }
+    ADD_FAILURE() << "no byte counts in " << path;
+}
+
+// A strip or tile cut short is left blank (or, in a JPEG strip, grey) while
+// the rest reads, with libtiff's words as the read's warning; a clean read
+// after it has none.
+TEST_F(TiffRead, ShortStripsAndTilesReadWithAWarning) {
+    auto spec = [](uint16_t spp, uint16_t compression, uint16_t planar, uint32_t tile) {
+        TiffSpec t;
+        t.width = 37;
+        t.height = 21;
+        t.spp = spp;
+        t.photometric = spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+        t.compression = compression;
+        t.planar = planar;
+        t.rowsPerStrip = 4;
+        t.tile = tile;
+        return t;
+    };
+    TiffSpec deep = spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0);
+    deep.bits = 16;  // read through libtiff's RGBA interface
+    TiffSpec jpeg = spec(3, COMPRESSION_JPEG, PLANARCONFIG_CONTIG, 0);
+    jpeg.photometric = PHOTOMETRIC_YCBCR;
+    jpeg.width = 48;
+    jpeg.height = 32;
+    jpeg.rowsPerStrip = 16;
+    const struct Case {
+        const char* name;
+        TiffSpec spec;
+        bool damaged;
+        const char* words;    // in the warning
+        uint32_t intactRows;  // top rows as the undamaged file has them
+        int blankFrom;        // the last pixel's samples from this one are 0; -1: none
+    } cases[] = {
+        {"lzw", spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), false, "", 0, -1},
+        {"lzw", spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), true, "Strip 5 not terminated", 20, 0},
+        {"packbits", spec(1, COMPRESSION_PACKBITS, PLANARCONFIG_CONTIG, 0), true, "lack of data", 20, 0},
+        {"none", spec(1, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0), true, "Not enough data", 20, 0},
+        // Separate planes: the last strip holds the blue plane's last rows.
+        {"planes", spec(3, COMPRESSION_LZW, PLANARCONFIG_SEPARATE, 0), true, "Strip 17", 20, 2},
+        {"tiles", spec(3, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, 16), true, "ZLib error", 16, 0},
+        {"deep", deep, true, "Strip 5 not terminated", 20, 0},
+        {"jpeg", jpeg, true, "Premature end of JPEG", 16, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.damaged ? " damaged" : " clean"));
+        const std::string path = dir.File(std::string(c.name) + ".tif");
+        const SampleFn value = c.spec.bits == 16 ? Pat16 : Pat8;
+        WriteWithLibtiff(path, c.spec, value);
+        auto clean = Read(path);
+        ASSERT_NE(clean, nullptr) << LastError();
+        if (c.damaged) HalveLastPiece(path);
+        auto img = Read(path);
+        ASSERT_NE(img, nullptr) << LastError();
+        const std::string warning = Get_Last_Warning();
+        if (c.damaged) {
+            EXPECT_NE(warning.find(c.words), std::string::npos) << warning;
+        } else {
+            EXPECT_EQ(warning, "");
+        }
+        const ImgStruct& s = img->ImgStruct;
+        ASSERT_EQ(s.Width, c.spec.width);
+        ASSERT_EQ(s.Height, c.spec.height);
+        ASSERT_EQ(s.LineSize, clean->ImgStruct.LineSize);
+        EXPECT_EQ(std::memcmp(s.ImgData, clean->ImgStruct.ImgData, size_t{c.intactRows} * s.LineSize), 0);
+        for (int k = 0; k < s.Samples; ++k)
+            EXPECT_EQ(At(*img, s.Width - 1, s.Height - 1, k) == 0, c.blankFrom >= 0 && k >= c.blankFrom)
+                << "sample " << k;
+
+        WriteWithLibtiff(path, c.spec, value);
+        ASSERT_NE(Read(path), nullptr);
+        EXPECT_STREQ(Get_Last_Warning(), "");
+    }
+}
+
+// Files libtiff's RGBA interface reads go a strip or a row of tiles at a
+// time when they have several; the picture is the one a whole read gives,
+// stored top or bottom row first.
+TEST_F(TiffRead, RgbaBandsMatchTheWholeRead) {
+    for (const uint16_t orientation : {ORIENTATION_TOPLEFT, ORIENTATION_BOTLEFT, ORIENTATION_BOTRIGHT})
+        for (const uint32_t tile : {0u, 16u}) {
+            SCOPED_TRACE("orientation " + std::to_string(orientation) + " tile " + std::to_string(tile));
+            TiffSpec t;
+            t.width = 37;
+            t.height = 21;
+            t.spp = 3;
+            t.bits = 16;
+            t.photometric = PHOTOMETRIC_RGB;
+            t.orientation = orientation;
+            t.rowsPerStrip = t.height;
+            const std::string whole = dir.File("whole.tif"), banded = dir.File("banded.tif");
+            WriteWithLibtiff(whole, t, Pat16);
+            t.rowsPerStrip = 4;
+            t.tile = tile;
+            WriteWithLibtiff(banded, t, Pat16);
+            auto a = Read(whole);
+            auto b = Read(banded);
+            ASSERT_NE(a, nullptr) << LastError();
+            ASSERT_NE(b, nullptr) << LastError();
+            ASSERT_EQ(b->ImgStruct.LineSize, a->ImgStruct.LineSize);
+            ExpectPixels(*b, 37, 21, 3, [&](uint32_t x, uint32_t y, int c) { return At(*a, x, y, c); });
+        }
 }
 
 // Bytes of a little-endian TIFF whose directory declares an image far larger
