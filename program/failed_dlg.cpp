@@ -1,6 +1,7 @@
 #include "failed_dlg.h"
 
 #include "naming.h"
+#include "scale_dialog.h"
 #include "ui_failed_dlg.h"
 
 #include <QHeaderView>
@@ -14,16 +15,21 @@ CFailedDlg::CFailedDlg(const std::vector<FileOutcome>& outcomes, QWidget* parent
     table->setColumnCount(2);
     table->setHorizontalHeaderLabels({"File", "Reason"});
     for (const FileOutcome& o : outcomes) {
-        if (o.status != FileOutcome::Status::Failed) continue;
+        const std::string trouble = tolvane::ScaleDialogModel::TroubleOf(o);
+        if (trouble.empty()) continue;
         const int row = table->rowCount();
         table->insertRow(row);
         table->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(tolvane::FileNamePart(o.source))));
-        table->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(o.reason)));
+        table->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(trouble)));
         table->item(row, 0)->setToolTip(QString::fromStdString(o.source));
+        table->item(row, 1)->setToolTip(QString::fromStdString(trouble));
     }
-    table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    table->horizontalHeader()->setStretchLastSection(true);
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header->setStretchLastSection(true);
+    // Long reasons wrap: the rows grow when the window or a column changes.
     table->resizeRowsToContents();
+    connect(header, &QHeaderView::sectionResized, table, &QTableWidget::resizeRowsToContents);
 }
 
 CFailedDlg::~CFailedDlg() = default;

@@ -1,4 +1,5 @@
-// The files of the last run that were not converted, each with its reason.
+// The files of the last run that were not converted, each with its reason,
+// and those converted from a damaged source, with the reader's warning.
 #pragma once
 
 #include "dialog_view.h"

@@ -209,9 +209,9 @@ void CScaleDlg::ShowVersionBox() {
 void CScaleDlg::FileFinished(const FileOutcome&) { ShowFailedButton(); }
 
 void CScaleDlg::ShowFailedButton() {
-    const int failed = model_->FailedCount();
-    failed_->setText(QString("%1 failed…").arg(failed));
-    failed_->setVisible(failed > 0 && model_->Get(kDone).visible);
+    const QString text = QString::fromStdString(model_->TroubleButtonText());
+    failed_->setText(text);
+    failed_->setVisible(!text.isEmpty() && model_->Get(kDone).visible);
 }
 
 void CScaleDlg::ShowFailedFiles() {

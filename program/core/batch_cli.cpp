@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <stdexcept>
 
 namespace tolvane {
@@ -58,8 +59,10 @@ const char kBatchUsage[] =
     "  -j N                N worker processes (default 1)\n"
     "  --shard K/N         convert only the files at places i with i mod N = K\n"
     "  --report FILE       one JSON line per file: position, source, output,\n"
-    "                      status, reason, note, width, height, ms; the note says\n"
-    "                      what of a photo's metadata could not be kept\n"
+    "                      status, reason, warning, note, width, height, ms; the\n"
+    "                      note says what of a photo's metadata could not be kept\n"
+    "  --strict            a source read with missing or corrupt data fails (by\n"
+    "                      default it is converted as far as it goes, with a warning)\n"
     "  --dry-run           print each file's output name and size; write nothing\n"
     "  --quiet             no progress bar\n"
     "  --help, --version\n"
@@ -90,6 +93,7 @@ struct Options {
     bool lowMemory = false;
     bool strip = false;
     bool exact = false;
+    bool strict = false;
     std::string filter;
     Share share;
     std::string report;
@@ -164,6 +168,8 @@ Options Parse(const std::vector<std::string>& args) {
             o.strip = true;
         } else if (a == "--exact") {
             o.exact = true;
+        } else if (a == "--strict") {
+            o.strict = true;
         } else if (a == "--filter") {
             o.filter = value();
             if (FilterByName(o.filter.c_str()) < 0)
@@ -330,18 +336,22 @@ int Finish(const Options& o, const std::vector<std::string>& sources, Tally& tal
     if (signal)
         tally.AccountMissing(o.share, sources, -1, FileOutcome::Status::Interrupted,
                              "interrupted by " + platform::SignalName(signal));
+    // A worker stopped on its own leaves a file interrupted: a failure of
+    // the run.
+    if (!signal) tally.failed += std::exchange(tally.interrupted, 0);
     int status = tally.failed > 0 || tally.workerLost ? 1 : 0;
     if (!o.report.empty() && !WriteReport(o.report, tally)) {
         std::fprintf(stderr, "Tolvane: the report %s could not be written\n", o.report.c_str());
         status = 1;
     }
     if (!signal) {
-        std::fprintf(stderr, "DONE: %d converted, %d failed, %d skipped in %.2f s\n", tally.converted,
-                     tally.failed, tally.skipped, seconds);
+        std::fprintf(stderr, "DONE: %d converted, %d with warnings, %d failed, %d skipped in %.2f s\n",
+                     tally.converted, tally.warned, tally.failed, tally.skipped, seconds);
         return status;
     }
-    std::fprintf(stderr, "INTERRUPTED by %s: %d converted, %d failed, %d skipped, %d not converted in %.2f s\n",
-                 platform::SignalName(signal).c_str(), tally.converted, tally.failed, tally.skipped,
+    std::fprintf(stderr,
+                 "INTERRUPTED by %s: %d converted, %d with warnings, %d failed, %d skipped, %d not converted in %.2f s\n",
+                 platform::SignalName(signal).c_str(), tally.converted, tally.warned, tally.failed, tally.skipped,
                  tally.interrupted, seconds);
     return 128 + signal;
 }
@@ -354,6 +364,8 @@ int Run(const Options& o) {
     ScaleDialogModel model(view, ReadProcessorFile(kProcessorFile));
     view.model = &model;
     model.SetKeepSources(false);
+    model.SetListEveryName(true);
+    model.SetStrict(o.strict);
     if (!o.dest.empty()) {
         if (!platform::IsDirectory(o.dest)) throw UsageError("no such folder: " + o.dest);
         model.SetDestination(platform::AbsolutePath(o.dest));
@@ -362,10 +374,8 @@ int Run(const Options& o) {
     view.selection = SelectionFor(o.inputs, error);
     if (view.selection.empty()) throw UsageError(error);
     model.Click(kSelectImage);
-    if (!view.message.empty())
-        std::fprintf(stderr, "Tolvane: %s: %s; the other files were not listed\n",
-                     JoinPath(model.SourceFolder(), model.List().Empty() ? "" : model.List().Text(0)).c_str(),
-                     view.message.c_str());
+    // Files that are not images keep their places and fail there.
+    if (!view.message.empty()) std::fprintf(stderr, "Tolvane: %s\n", view.message.c_str());
     ApplyOptions(model, o);
     PrintSettings(model, o);
     if (o.dryRun) {

@@ -52,11 +52,12 @@ private:
 
 // Every file's line of the report, and the counts of the summary.
 struct Tally {
-    int converted = 0, failed = 0, skipped = 0, interrupted = 0;
+    int converted = 0, warned = 0, failed = 0, skipped = 0, interrupted = 0;
     bool workerLost = false;
     std::vector<std::pair<int, std::string>> lines;  // position, JSON line
 
-    void Add(int position, const std::string& status, std::string line);
+    // warned: converted, with a warning about its source.
+    void Add(int position, const std::string& status, bool warned, std::string line);
     void Add(const FileOutcome& outcome);
     // A line for each place worker (all of them for -1) was to convert and
     // no line speaks of; sources holds the list's paths.

@@ -7,6 +7,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <set>
 
@@ -18,7 +19,8 @@ int Share::CountKept(int n) const {
     return kept;
 }
 
-void Tally::Add(int position, const std::string& status, std::string line) {
+void Tally::Add(int position, const std::string& status, bool warning, std::string line) {
+    warned += warning;
     if (status == "converted") ++converted;
     else if (status == "skipped") ++skipped;
     else if (status == "interrupted") ++interrupted;
@@ -26,7 +28,9 @@ void Tally::Add(int position, const std::string& status, std::string line) {
     lines.emplace_back(position, std::move(line));
 }
 
-void Tally::Add(const FileOutcome& outcome) { Add(outcome.position, StatusName(outcome.status), JsonLine(outcome)); }
+void Tally::Add(const FileOutcome& outcome) {
+    Add(outcome.position, StatusName(outcome.status), !outcome.warning.empty(), JsonLine(outcome));
+}
 
 void Tally::AccountMissing(const Share& share, const std::vector<std::string>& sources, int worker,
                            FileOutcome::Status status, const std::string& reason) {
@@ -51,10 +55,10 @@ std::vector<std::string> ListedSources(const ScaleDialogModel& m) {
 
 std::string JsonLine(const FileOutcome& r) {
     return Format("{\"position\":%d,\"source\":%s,\"output\":%s,\"status\":\"%s\",\"reason\":%s,"
-                  "\"note\":%s,\"width\":%d,\"height\":%d,\"ms\":%.3f}",
+                  "\"warning\":%s,\"note\":%s,\"width\":%d,\"height\":%d,\"ms\":%.3f}",
                   r.position, JsonString(r.source).c_str(), JsonString(r.output).c_str(),
-                  StatusName(r.status), JsonString(r.reason).c_str(), JsonString(r.note).c_str(),
-                  r.width, r.height, r.milliseconds);
+                  StatusName(r.status), JsonString(r.reason).c_str(), JsonString(r.warning).c_str(),
+                  JsonString(r.note).c_str(), r.width, r.height, r.milliseconds);
 }
 
 bool WriteReport(const std::string& path, Tally& tally) {
@@ -65,9 +69,38 @@ bool WriteReport(const std::string& path, Tally& tally) {
     return std::fclose(f) == 0;
 }
 
+namespace {
+// The length of the well-formed UTF-8 sequence at text[i], or 0.
+size_t Utf8Length(const std::string& text, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    uint32_t code = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = code << 6 | (byte(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not UTF-8.
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[n] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+    return n;
+}
+}  // namespace
+
+// Bytes of a name that are not UTF-8 are written as \u00XX, XX the byte,
+// so that every line stays JSON whatever the file system holds.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8Length(text, i);
+        if (n > 1) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        ++i;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -75,7 +108,7 @@ std::string JsonString(const std::string& text) {
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (c < 0x20) out += Format("\\u%04x", c);
+            if (c < 0x20 || n == 0) out += Format("\\u%04x", c);
             else out += char(c);
         }
     }

@@ -54,6 +54,24 @@ int ScaleDialogModel::FailedCount() const {
     }));
 }
 
+int ScaleDialogModel::WarnedCount() const {
+    return int(std::count_if(outcomes_.begin(), outcomes_.end(), [](const FileOutcome& o) {
+        return o.status == FileOutcome::Status::Converted && !o.warning.empty();
+    }));
+}
+
+std::string ScaleDialogModel::TroubleOf(const FileOutcome& o) {
+    if (o.status == FileOutcome::Status::Failed) return o.reason;
+    if (o.status == FileOutcome::Status::Converted && !o.warning.empty()) return "converted, but: " + o.warning;
+    return "";
+}
+
+std::string ScaleDialogModel::TroubleButtonText() const {
+    const int failed = FailedCount(), warned = WarnedCount();
+    if (warned == 0) return failed > 0 ? Format("%d failed…", failed) : "";
+    return Format("%d failed, %d with warnings…", failed, warned);
+}
+
 void ScaleDialogModel::ProcessAll() {
     SetVisible(kDone, false);
     const int n = list_.Count();
@@ -231,6 +249,14 @@ void ScaleDialogModel::ConvertFile(const FilePlan& plan, FileOutcome& outcome) {
             outcome.reason += " (" + platform::SystemWords(errno) + ")";
         return;
     }
+    // A source with missing or corrupt data is converted as far as it goes,
+    // and said to be; strictly, it fails and nothing is kept.
+    const std::string warning = readWarnings_[plan.source];
+    if (!warning.empty() && strict_) {
+        outcome.reason = warning;
+        return;
+    }
+    outcome.warning = warning;
     if (const int signal = platform::InterruptSignal()) {
         outcome.status = FileOutcome::Status::Interrupted;
         outcome.reason = "interrupted by " + platform::SignalName(signal);
@@ -341,9 +367,9 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
     list_.Select(i);
     ListChanged();
     SetWait(false);
-    double xres = 0, yres = 0;
+    double xres = 0;
     int unit = 1;
-    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    HeaderResolution(xres, unit);
     SetInputResolution(xres, unit);
     ApplyFitMode(true);
     SetWait(true);
@@ -409,6 +435,7 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
             if (failed) fallback = "the image could not be read upright";
         }
         if (!failed) failed = Low_Memory_ScaleImage(lzw, &source, out.data(), plan.factor, -1.0);
+        if (!failed) NoteReadWarning(plan.source);
         // The scaler reads the source whole; keeping it cached would undo
         // what the user limited.
         if (!hadPixels) source.FreeData();
@@ -455,6 +482,7 @@ bool ScaleDialogModel::WriteSmooth(const FilePlan& plan, ImgClass& source, ImgCl
     // upright, and given the dialog's resolution as a cached one has.
     if (!hadPixels) {
         failed = ReadImageUpright(false, source, plan.orientation);
+        if (!failed) NoteReadWarning(plan.source);
         source.ImgStruct.ResUnit = output.ImgStruct.ResUnit;
         source.ImgStruct.Resolution = output.ImgStruct.Resolution;
     }
@@ -561,11 +589,16 @@ bool ScaleDialogModel::ReadEvicting(ImgClass& img, int width, int height) {
     const int orientation = ReadOrientation(img.ImgStruct.FileName);
     for (;;) {
         Post_Error("");
-        if (!ReadImageUpright(false, img, orientation, width, height)) return true;
+        if (!ReadImageUpright(false, img, orientation, width, height)) {
+            NoteReadWarning(img.ImgStruct.FileName);
+            return true;
+        }
         img.FreeData();
         if (!cache_.EvictLargest(&img)) return false;
     }
 }
+
+void ScaleDialogModel::NoteReadWarning(const std::string& path) { readWarnings_[path] = Get_Last_Warning(); }
 
 // ---- Cancel ------------------------------------------------------------------------------
 

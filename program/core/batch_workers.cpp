@@ -25,6 +25,11 @@ void HeadlessView::ShowMessage(const std::string& text, const std::string&) { me
 
 void HeadlessView::FileFinished(const FileOutcome& outcome) {
     ++done_;
+    // A damaged source is said at once, beside the report's warning field.
+    if (!outcome.warning.empty()) {
+        if (bar) ClearBar();
+        std::fprintf(stderr, "Tolvane: warning: %s: %s\n", outcome.source.c_str(), outcome.warning.c_str());
+    }
     if (finished) finished(outcome);
 }
 
@@ -61,29 +66,40 @@ void RunModel(ScaleDialogModel& m, HeadlessView& view) {
 
 namespace {
 
-// A worker's line to the parent: position, status and the JSON object.
+// A worker's line to the parent: position, status, whether it warned, and
+// the JSON object.
 std::string WorkerLine(const FileOutcome& r) {
-    return Format("%d\t%s\t", r.position, StatusName(r.status)) + JsonLine(r) + "\n";
+    return Format("%d\t%s\t%d\t", r.position, StatusName(r.status), !r.warning.empty()) + JsonLine(r) + "\n";
 }
 
 void TakeWorkerLine(const std::string& line, Tally& tally) {
     const size_t a = line.find('\t');
-    const size_t b = line.find('\t', a + 1);
-    if (a == std::string::npos || b == std::string::npos) return;
-    tally.Add(std::atoi(line.c_str()), line.substr(a + 1, b - a - 1), line.substr(b + 1));
+    const size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+    const size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
+    if (c == std::string::npos) return;
+    tally.Add(std::atoi(line.c_str()), line.substr(a + 1, b - a - 1), line[b + 1] == '1', line.substr(c + 1));
 }
 
 [[noreturn]] void RunWorker(ScaleDialogModel& m, HeadlessView& view, const Share& share, int worker, int fd) {
+    platform::SeparateChildInterrupts();
     m.SetPositionFilter([share, worker](int i) { return share.Takes(worker, i); });
     view.finished = [fd](const FileOutcome& r) {
         const std::string line = WorkerLine(r);
         for (size_t off = 0; off < line.size();) {
             const ssize_t n = write(fd, line.data() + off, line.size() - off);
+            if (n < 0 && errno == EINTR) continue;
             if (n <= 0) _exit(3);
             off += size_t(n);
         }
     };
-    RunModel(m, view);
+    // Nothing may unwind into the parent's code (its working folder, its
+    // report) in the child: a failure ends the worker, and the parent
+    // accounts for its files.
+    try {
+        RunModel(m, view);
+    } catch (...) {
+        _exit(4);
+    }
     // A worker told to stop says so in its status; the parent accounts for it.
     const int signal = platform::InterruptSignal();
     _exit(signal ? 128 + signal : 0);
@@ -111,11 +127,16 @@ void Collect(const std::vector<pid_t>& pids, std::vector<int> fds, int total, bo
         std::vector<pollfd> polls;
         for (int fd : fds) polls.push_back({fd, POLLIN, 0});
         polls.push_back({forwarded ? -1 : platform::InterruptDescriptor(), POLLIN, 0});
-        if (poll(polls.data(), polls.size(), -1) < 0) continue;
+        if (poll(polls.data(), polls.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;  // cannot wait: the workers' missing files are accounted for
+        }
+        if (polls.back().revents) platform::DrainInterrupts();
         for (size_t k = 0; k < fds.size(); ++k) {
-            if (fds[k] < 0 || !(polls[k].revents & (POLLIN | POLLHUP))) continue;
+            if (fds[k] < 0 || !(polls[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[4096];
             const ssize_t n = read(fds[k], buffer, sizeof buffer);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) {
                 close(fds[k]);
                 fds[k] = -1;
@@ -159,16 +180,20 @@ void RunWorkers(ScaleDialogModel& m, HeadlessView& view, const Share& share, boo
     Collect(pids, fds, share.CountKept(int(sources.size())), !quiet && platform::IsTerminal(2), tally);
     for (int w = 0; w < share.jobs; ++w) {
         int status = 0;
-        while (waitpid(pids[size_t(w)], &status, 0) < 0 && errno == EINTR) {
+        pid_t reaped;
+        while ((reaped = waitpid(pids[size_t(w)], &status, 0)) < 0 && errno == EINTR) {
         }
-        const std::string end = WorkerEnd(status);
-        if (end.empty() || platform::InterruptSignal()) continue;
+        const std::string end = reaped < 0 ? "worker lost" : WorkerEnd(status);
+        // Stopping as this run was told to is no loss; anything else is.
+        const int signal = platform::InterruptSignal();
+        const bool stopped = signal && reaped >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal;
+        if (end.empty() || stopped) continue;
         std::fprintf(stderr, "Tolvane: %s; its files were not converted\n", end.c_str());
         tally.workerLost = true;
         tally.AccountMissing(share, sources, w, FileOutcome::Status::Failed, end);
     }
-    // A killed worker's half-written output: its process is gone now.
-    if (tally.workerLost) RemoveLeftovers(m.Destination(), kPartialPrefix);
+    // What a killed worker left half-written: its process is gone now.
+    RemoveLeftovers(m.Destination(), kPartialPrefix);
 }
 
 }  // namespace tolvane

@@ -18,6 +18,7 @@ struct FileOutcome {
     Status status = Status::Failed;
     std::string reason;  // the library's last-error text, or the program's words
     std::string note;    // of a converted file: what of its metadata could not be kept
+    std::string warning; // of a converted file: what its source lacked (a damaged file)
     int width = 0;       // of the output written
     int height = 0;
     double milliseconds = 0;

@@ -65,7 +65,12 @@ bool DescribesStorage(const Exiv2::Exifdatum& d) {
         "YCbCrPositioning", "ReferenceBlackWhite", "ColorMap", "InterColorProfile",
         "XMLPacket", "IPTCNAA", "ImageResources", "XResolution", "YResolution", "ResolutionUnit"};
     const std::string group = d.groupName();
-    if (group == "Thumbnail" || group.rfind("SubImage", 0) == 0) return true;
+    // Further pages (Image2, Image3 ...), sub-images and thumbnails are
+    // structures of the source file; carried, they would chain directories
+    // the copy does not have.
+    if (group == "Thumbnail" || group.rfind("SubImage", 0) == 0 || group.rfind("SubThumb", 0) == 0 ||
+        (group.rfind("Image", 0) == 0 && group != "Image"))
+        return true;
     return group == "Image" && kStorage.count(d.tagName()) != 0;
 }
 
@@ -139,21 +144,34 @@ void WriteCarried(const std::string& output, Carried& c) {
 
 }  // namespace
 
-int ReadOrientation(const std::string& path) {
+PhotoFacts ReadPhotoFacts(const std::string& path) {
     ExivWords words;
+    PhotoFacts facts;
     try {
         Exiv2::Image::AutoPtr img = OpenPhoto(path);
-        if (!img.get()) return 1;
+        if (!img.get()) return facts;
         img->readMetadata();
         const Exiv2::ExifData& exif = img->exifData();
-        auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-        if (it == exif.end() || it->count() == 0) return 1;
-        const long v = it->toLong();
-        return v >= 1 && v <= 8 ? int(v) : 1;
+        const auto number = [&](const char* key, double& value) {
+            auto it = exif.findKey(Exiv2::ExifKey(key));
+            if (it == exif.end() || it->count() == 0) return false;
+            value = it->toFloat();
+            return std::isfinite(value);
+        };
+        double v = 0, unit = 0;
+        if (number("Exif.Image.Orientation", v) && v >= 1 && v <= 8) facts.orientation = int(v);
+        if (number("Exif.Image.XResolution", v) && v > 0 && number("Exif.Image.ResolutionUnit", unit) &&
+            (unit == 2 || unit == 3)) {
+            facts.resUnit = int(unit);
+            facts.resolution = v;
+        }
     } catch (const Exiv2::AnyError&) {
-        return 1;  // damaged metadata: the rows are taken as stored
+        // Damaged metadata: the rows are taken as stored, with no resolution.
     }
+    return facts;
 }
+
+int ReadOrientation(const std::string& path) { return ReadPhotoFacts(path).orientation; }
 
 bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
 

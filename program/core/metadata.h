@@ -14,6 +14,15 @@ namespace tolvane {
 // file and for one whose metadata cannot be read.
 int ReadOrientation(const std::string& path);
 
+// What a photo's EXIF says of the picture as a whole: its orientation (1
+// when it says none) and its resolution (unit 1, none, when it says none).
+struct PhotoFacts {
+    int orientation = 1;
+    int resUnit = 1;  // 2 per inch, 3 per centimetre
+    double resolution = 0;
+};
+PhotoFacts ReadPhotoFacts(const std::string& path);
+
 // Orientations 5 to 8 are stored lying on their side.
 bool SwapsSides(int orientation);
 // A stored width and height made the upright picture's.

@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -188,57 +189,112 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
     ClearForSelection();
     view_.ThumbnailsForgetAll();
     DeleteWorkingFiles(Get_Temp_Path(), "");
-    const std::string& first = selection[0];
-    staging_.clear();
-    if (selection.size() > 1) {
-        sourceFolder_ = first;
-        for (size_t k = 1; k < selection.size(); ++k) {
-            const std::string path = JoinPath(sourceFolder_, selection[k]);
-            if (Get_File_Type(path.c_str()) != IMG_TYPE_UNKNOWN) staging_.push_back(path);
+    std::vector<std::string> unreadable = StageSelection(selection);
+    for (const std::string& path : staging_) list_.Add(DisplayNameFor(FileNamePart(path)));
+    // The first file that reads fills the fields; the window lists no file
+    // it found it cannot read.
+    int shown = -1;
+    for (int i = 0; i < list_.Count() && shown < 0;) {
+        const std::string path = ResolveRawImage(SourcePath(list_.Text(i)));
+        headerPath_ = HeaderPathFor(Get_Temp_Path(), path);
+        if (!MakeHeader(path)) {
+            shown = i;
+            break;
+        }
+        unreadable.push_back(list_.Text(i));
+        if (listEveryName_) {
+            ++i;
+        } else {
+            list_.Delete(i);
         }
     }
-    if (!staging_.empty()) {
-        list_.Add(DisplayNameFor(FileNamePart(staging_[0])));
-    } else {
-        // A single file: the string is its whole path.
-        const std::string name = FileNamePart(first);
-        sourceFolder_ = first.substr(0, first.size() - name.size());
-        while (sourceFolder_.size() > 1 && platform::IsSeparator(sourceFolder_.back()))
-            sourceFolder_.pop_back();
-        if (Get_File_Type(first.c_str()) != IMG_TYPE_UNKNOWN) list_.Add(DisplayNameFor(name));
+    if (!unreadable.empty()) {
+        std::sort(unreadable.begin(), unreadable.end(), ListBoxLess);
+        std::string text = "\t\tUnknown Image format\t\t";
+        for (const std::string& name : unreadable) text += "\n" + name;
+        view_.ShowMessage(text, "IMG ERROR");
     }
-    list_.Select(0);
+    if (shown >= 0) {
+        Read_Hdr(headerPath_.c_str(), &header_);
+        inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
+        ShowImageInfo(shown, ResolveRawImage(SourcePath(list_.Text(shown))));
+        aspect_ = UprightAspect();
+    }
+    list_.Select(std::max(shown, 0));
     ListChanged();
-    const std::string path = ResolveRawImage(SourcePath(list_.Empty() ? "" : list_.Text(0)));
-    headerPath_ = HeaderPathFor(Get_Temp_Path(), path);
-    if (MakeHeader(path)) {
-        view_.ShowMessage("\t\tUnknown Image format\t\t", "IMG ERROR");
-        return;
-    }
-    Read_Hdr(headerPath_.c_str(), &header_);
-    inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
-    ShowImageInfo(0, path);
-    aspect_ = UprightAspect();
+    if (shown < 0) return;
     // Every further name is listed; the staging list has no bound, so lists
     // of any length convert.
-    for (size_t j = 1; j < staging_.size(); ++j) {
-        const std::string name = FileNamePart(staging_[j]);
-        list_.Add(DisplayNameFor(name));
-        SetControlText(kOutputName, MakeUniqueName(OutputNameFor(Destination(), int(j), name)));
-    }
-    list_.Select(0);
+    for (size_t j = 1; j < staging_.size(); ++j)
+        SetControlText(kOutputName, MakeUniqueName(OutputNameFor(Destination(), int(j), FileNamePart(staging_[j]))));
+    list_.Select(shown);
     ListChanged();
     if (destination_.empty()) destination_ = sourceFolder_;
     RefreshSelection();
     RefreshThumbnails();
 }
 
+// The chosen paths into staging_, the source folder set. Which files can
+// be read is known only by opening them: a run with no window lists every
+// name without opening any, so each keeps the place its name gives it and
+// fails there; the window lists those whose header it can make. Returns the
+// names of those it cannot.
+std::vector<std::string> ScaleDialogModel::StageSelection(const std::vector<std::string>& selection) {
+    std::vector<std::string> chosen;
+    if (selection.size() > 1) {
+        sourceFolder_ = selection[0];
+        for (size_t k = 1; k < selection.size(); ++k) chosen.push_back(JoinPath(sourceFolder_, selection[k]));
+    } else {
+        // A single file: the string is its whole path.
+        const std::string name = FileNamePart(selection[0]);
+        sourceFolder_ = selection[0].substr(0, selection[0].size() - name.size());
+        while (sourceFolder_.size() > 1 && platform::IsSeparator(sourceFolder_.back())) sourceFolder_.pop_back();
+        chosen.push_back(selection[0]);
+    }
+    std::vector<std::string> unreadable;
+    staging_.clear();
+    for (const std::string& path : chosen) {
+        const bool readable = listEveryName_ || HeaderReadable(path);
+        if (!readable) unreadable.push_back(FileNamePart(path));
+        if (readable || listEveryName_) staging_.push_back(path);
+    }
+    return unreadable;
+}
+
+// Whether a header can be made for the file (a raw file counts: its
+// processor runs only when it is needed). The scratch header goes at once.
+bool ScaleDialogModel::HeaderReadable(const std::string& path) const {
+    const int type = Get_File_Type(path.c_str());
+    if (type == IMG_TYPE_RAW) return true;
+    if (type == IMG_TYPE_UNKNOWN) return false;
+    const std::string scratch = Get_Temp_Path() + std::string("listing-check.hdr");
+    platform::RemoveFile(scratch);
+    const bool made = !Make_Local_Header(path.c_str(), scratch.c_str());
+    platform::RemoveFile(scratch);
+    return made;
+}
+
 // ---- One image's values -------------------------------------------------------------
 
 bool ScaleDialogModel::MakeHeader(const std::string& path) {
     platform::RemoveFile(headerPath_);
-    orientation_ = ReadOrientation(path);
+    photo_ = ReadPhotoFacts(path);
+    orientation_ = photo_.orientation;
     return Make_Local_Header(path.c_str(), headerPath_.c_str());
+}
+
+// The header's resolution; a JPEG without a JFIF density shows what its
+// EXIF says, when it says anything.
+void ScaleDialogModel::HeaderResolution(double& xres, int& unit) const {
+    double yres = 0;
+    xres = 0;
+    unit = 1;
+    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    if ((unit == 2 || unit == 3) && xres > 0) return;
+    if (header_.Type == IMG_TYPE_JPEG && photo_.resUnit != 1) {
+        xres = photo_.resolution;
+        unit = photo_.resUnit;
+    }
 }
 
 // The header holds the stored rows; the fields show the photo upright.
@@ -252,9 +308,9 @@ bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
     if (MakeHeader(path)) return false;
     Read_Hdr(headerPath_.c_str(), &header_);
     inDpi_ = inLpmm_ = 0;
-    double xres = 0, yres = 0;
+    double xres = 0;
     int unit = 1;
-    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    HeaderResolution(xres, unit);
     int w = 0, h = 0;
     if (Get_Image_Dimension(headerPath_.c_str(), &w, &h)) w = h = 1;
     ToUprightSize(orientation_, w, h);
@@ -420,9 +476,9 @@ void ScaleDialogModel::ScaleModeClicked() {
 }
 
 void ScaleDialogModel::ToggleInputUnit() {
-    double xres = 0, yres = 0;
+    double xres = 0;
     int unit = 1;
-    Get_Image_Res(headerPath_.c_str(), &xres, &yres, &unit);
+    HeaderResolution(xres, unit);
     SetInputResolution(xres, unit);
     const double w = TextToDouble(Text(kInWidth));
     const double h = TextToDouble(Text(kInHeight));

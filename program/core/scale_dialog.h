@@ -7,6 +7,7 @@
 #include "controls.h"
 #include "dialog_view.h"
 #include "image_cache.h"
+#include "metadata.h"
 
 #include <ORVIX_0500.h>
 
@@ -70,6 +71,13 @@ public:
     // The outcome of each file of the last run, in the order converted.
     const std::vector<FileOutcome>& Outcomes() const { return outcomes_; }
     int FailedCount() const;
+    // Converted files whose source had missing or corrupt data.
+    int WarnedCount() const;
+    // What the list of the run's troubles shows of an outcome: its failure
+    // or its warning; "" for a file that went well.
+    static std::string TroubleOf(const FileOutcome& o);
+    // The button that opens that list: "" when there is nothing to show.
+    std::string TroubleButtonText() const;
     ImageCache& Cache() { return cache_; }
     PendingLoads& Pending() { return pending_; }
     // The cache entry last found or added; "" for none.
@@ -112,6 +120,12 @@ public:
     // Whether converted files' pixels stay cached for the preview; a
     // headless run has no preview and keeps none.
     void SetKeepSources(bool keep) { keepSources_ = keep; }
+    // Whether files that cannot be read are listed too (a run with no
+    // window, where every name keeps its place and gets its outcome).
+    void SetListEveryName(bool every) { listEveryName_ = every; }
+    // Whether a source read with a warning (missing or corrupt data) fails
+    // instead of being converted as far as it goes.
+    void SetStrict(bool strict) { strict_ = strict; }
     // Works out position i as a run would, writing nothing; false when the
     // file's header cannot be made.
     bool PlanFile(int i, FilePlan& plan, std::string& reason);
@@ -132,6 +146,8 @@ private:
 
     void SelectImage();
     void ClearForSelection();
+    std::vector<std::string> StageSelection(const std::vector<std::string>& selection);
+    bool HeaderReadable(const std::string& path) const;
     bool ShowImageInfo(int index, const std::string& path);
     void SetInputResolution(double xres, int unit);
     void ShowInputResolution(int width, int height, double xres, int unit);
@@ -184,6 +200,8 @@ private:
     // Reads img upright, for an output of width x height when both are > 0
     // (a JPEG is then decoded reduced), evicting the largest cached image
     // after each failure; false when nothing is left to evict.
+    void NoteReadWarning(const std::string& path);
+    void HeaderResolution(double& xres, int& unit) const;
     bool ReadEvicting(ImgClass& img, int width = 0, int height = 0);
     void RequestSelectionLoad(const std::string& path);
     void Cancel();
@@ -200,6 +218,7 @@ private:
     double inDpi_ = 0, inLpmm_ = 0, outDpi_ = 0, outLpmm_ = 0;
     double aspect_ = 0;
     int orientation_ = 1;  // the EXIF orientation of the header's image
+    PhotoFacts photo_;     // what the header image's EXIF says
     int filter_ = FILTER_LANCZOS3;
     int formatIndex_ = 0;
     bool waitCursor_ = false;
@@ -217,6 +236,10 @@ private:
     bool closed_ = false;
     std::function<bool(int)> keep_;
     bool keepSources_ = true;
+    bool listEveryName_ = false;
+    bool strict_ = false;
+    // The reader's warning of each source read, by path ("" when clean).
+    std::map<std::string, std::string> readWarnings_;
     std::vector<FileOutcome> outcomes_;
 };
 

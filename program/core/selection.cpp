@@ -32,9 +32,9 @@ std::vector<std::string> ListFolderImages(const std::string& input, std::string&
     std::vector<std::string> names;
     for (const std::string& name : platform::ListFolder(folder)) {
         const std::string path = JoinPath(folder, name);
-        if (name[0] != '.' && ImageFilterOffers(name) && platform::IsRegularFile(path) &&
-            Get_File_Type(path.c_str()) != IMG_TYPE_UNKNOWN)
-            names.push_back(name);
+        // Names alone decide what is listed: a file is not opened here, so a
+        // damaged or half-copied one still takes its place and fails there.
+        if (name[0] != '.' && ImageFilterOffers(name) && platform::IsRegularFile(path)) names.push_back(name);
     }
     if (names.empty()) {
         error = "no image files in " + input;

@@ -21,8 +21,8 @@ std::vector<FileFilter> ParseFileFilter(const std::string& filter);
 // True when an entry of the dialog's filter other than "*.*" offers name.
 bool ImageFilterOffers(const std::string& name);
 
-// The selection for inputs: a folder alone stands for its image files that
-// the filter offers and whose type is known; files must lie in one folder.
+// The selection for inputs: a folder alone stands for its files whose
+// extension the filter offers; files must lie in one folder.
 // Empty, with error set, when there is nothing to list.
 std::vector<std::string> SelectionFor(const std::vector<std::string>& inputs, std::string& error);
 

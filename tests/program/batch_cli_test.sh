@@ -90,7 +90,7 @@ chmod +x "$work/develop.sh"
 echo "$work/develop.sh" >"$work/cwd/DCR_Img_Processor.txt"
 check "a damaged file fails the run" 1 batch --percent 50 --dest "$work/rep" --report "$work/report.jsonl" "$work/mixed"
 rm "$work/cwd/DCR_Img_Processor.txt"
-last_err_line | grep -Eq '^DONE: 3 converted, 1 failed, 1 skipped in [0-9]+\.[0-9]+ s$' ||
+last_err_line | grep -Eq '^DONE: 3 converted, 0 with warnings, 1 failed, 1 skipped in [0-9]+\.[0-9]+ s$' ||
   fail "summary line: $(last_err_line)"
 /usr/bin/python3 - "$work/report.jsonl" "$work/rep" "$orvix" <<'PY' || fail "report lines"
 import json, os, subprocess, sys
@@ -106,7 +106,7 @@ for i, (row, (src, out, status)) in enumerate(zip(rows, expected)):
         global ok
         ok = False
         print("report line %d: %s: %s" % (i, why, lines[i]))
-    if set(row) != {"position", "source", "output", "status", "reason", "note", "width", "height", "ms"}:
+    if set(row) != {"position", "source", "output", "status", "reason", "warning", "note", "width", "height", "ms"}:
         bad("keys")
         continue
     if row["position"] != i or os.path.basename(row["source"]) != src or row["status"] != status:
@@ -132,10 +132,10 @@ PY
 # ---- Workers and shards give the single run's files -------------------------------------
 mkdir "$work/j1" "$work/j2" "$work/shards"
 check "one worker" 0 batch --percent 50 --dest "$work/j1" "$work/src"
-last_err_line | grep -Eq '^DONE: 8 converted, 0 failed, 0 skipped in ' || fail "summary of one worker: $(last_err_line)"
+last_err_line | grep -Eq '^DONE: 8 converted, 0 with warnings, 0 failed, 0 skipped in ' || fail "summary of one worker: $(last_err_line)"
 check "two workers" 0 batch -j 2 --percent 50 --dest "$work/j2" "$work/src"
 check "shard 0 of 2" 0 batch --shard 0/2 --percent 50 --dest "$work/shards" "$work/src"
-last_err_line | grep -Eq '^DONE: 4 converted, 0 failed, 0 skipped in ' || fail "summary of a shard: $(last_err_line)"
+last_err_line | grep -Eq '^DONE: 4 converted, 0 with warnings, 0 failed, 0 skipped in ' || fail "summary of a shard: $(last_err_line)"
 check "shard 1 of 2" 0 batch --shard 1/2 --percent 50 --dest "$work/shards" "$work/src"
 [ "$(ls "$work/j1" | wc -l)" -eq 8 ] || fail "one worker wrote: $(ls "$work/j1")"
 for d in j2 shards; do
@@ -171,7 +171,7 @@ for i in range(1100):
 PY
 mkdir "$work/manyout"
 check "1100 files" 0 batch --dest "$work/manyout" --report "$work/many.jsonl" "$work/many"
-last_err_line | grep -Eq '^DONE: 1100 converted, 0 failed, 0 skipped in ' || fail "1100 files: $(last_err_line)"
+last_err_line | grep -Eq '^DONE: 1100 converted, 0 with warnings, 0 failed, 0 skipped in ' || fail "1100 files: $(last_err_line)"
 [ "$(ls "$work/manyout" | wc -l)" -eq 1100 ] || fail "1100 files: $(ls "$work/manyout" | wc -l) written"
 for name in A000_f0000.tif A999_f0999.tif A1000_f1000.tif A1099_f1099.tif; do
   [ "$(size_of "$work/manyout/$name")" = "2 x 2" ] || fail "missing or wrong: $name"

@@ -410,6 +410,8 @@ TEST_F(BatchRunTest, DamagedFilesFailAndTheRunGoesOn) {
     testing_support::WriteBytes(Src("b.jpg"), cut);
     testing_support::WriteBytes(Src("c.bmp"), {'B', 'M', 0x10, 0x00, 0x00, 0x00, 0xFF, 0xFF});
     fs::remove(Src("full.jpg"));
+    // Listed the headless way, every name in its place.
+    model_.SetListEveryName(true);
     List({"a.tif", "b.jpg", "c.bmp", "d.bmp"});
     Edit(kScale, "50");
     const std::vector<FileOutcome> outcomes = Run();

@@ -213,9 +213,35 @@ status=$?
 [ "$(wc -l <"$dest.jsonl")" -eq 12 ] || fail "killed worker: $(wc -l <"$dest.jsonl") report lines for 12 files"
 lost=$(grep -c '"status":"failed","reason":"worker ended by signal 9"' "$dest.jsonl")
 [ "$lost" -gt 0 ] || fail "killed worker: none of its files reported failed"
-grep -Eq "^DONE: [0-9]+ converted, $lost failed, 0 skipped in " "$dest.err" ||
+grep -Eq "^DONE: [0-9]+ converted, 0 with warnings, $lost failed, 0 skipped in " "$dest.err" ||
   fail "killed worker: summary: $(tail -1 "$dest.err")"
 verify "$dest" "$dest.jsonl:200"
+
+# ---- One worker told to stop, the run not -----------------------------------------------------
+dest=$work/worker-term
+mkdir "$dest"
+start -j 2 --percent 200 --report "$dest.jsonl" --dest "$dest" "$work/big" >/dev/null 2>"$dest.err"
+wait_for "$dest/A00*" || fail "worker SIGTERM: no output appeared"
+kill -TERM "$(pgrep -P "$pid" | head -1)"
+wait "$pid"
+status=$?
+[ "$status" -eq 1 ] || fail "worker SIGTERM: exit $status, expected 1"
+grep -q '"reason":"worker stopped by SIGTERM"' "$dest.jsonl" || fail "worker SIGTERM: its files not reported"
+grep -Eq "^DONE: [0-9]+ converted, 0 with warnings, [1-9][0-9]* failed, 0 skipped in " "$dest.err" ||
+  fail "worker SIGTERM: summary: $(tail -1 "$dest.err")"
+verify "$dest" "$dest.jsonl:200"
+
+# ---- A script around a run stops with it ------------------------------------------------------
+mkdir "$work/script"
+set -m
+(cd "$work/cwd" && "$tolvane" --batch --quiet --percent 200 --dest "$work/script" "$work/big" >/dev/null 2>&1;
+ touch "$work/script-went-on") &
+group=$!
+set +m
+wait_for "$work/script/A00*" || fail "script: no output appeared"
+kill -INT -- "-$group"
+wait "$group"
+[ ! -e "$work/script-went-on" ] || fail "the script went on after its run was stopped by SIGINT"
 
 # ---- A full disk ------------------------------------------------------------------------------
 mkdir "$work/full"

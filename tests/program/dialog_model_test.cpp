@@ -313,27 +313,32 @@ TEST_F(DialogModelTest, RemoveFromList) {
     EXPECT_EQ(T(kOutputName), Src("A000_c.tif"));
 }
 
-TEST_F(DialogModelTest, UnknownFirstFileStopsTheSelection) {
-    WriteBlankTiff(Src("a_good.tif"), 8, 4, 1);
-    testing_support::WriteBytes(Src("z_bad.jpg"), {0xFF, 0xD8, 0xFF, 0x00, 0x01, 0x02, 0x03});
-    testing_support::WriteBytes(Src("z_bad.bmp"), {'B', 'M', 0x01, 0x02});
-    testing_support::WriteText(Src("z_raw.dcr"), "no processor is set for this");
-    for (const char* first : {"z_bad.jpg", "z_bad.bmp", "z_raw.dcr"}) {
+// The window lists the files it can read, before or after a bad one, and
+// names the others in the box; the first readable file fills the fields.
+TEST_F(DialogModelTest, UnreadableFilesAreNamedAndTheRestListed) {
+    WriteBlankTiff(Src("b_good.tif"), 8, 4, 1);
+    WriteBlankTiff(Src("d_good.tif"), 6, 4, 1);
+    testing_support::WriteBytes(Src("a_bad.jpg"), {0xFF, 0xD8, 0xFF, 0x00, 0x01, 0x02, 0x03});
+    testing_support::WriteBytes(Src("a_bad.bmp"), {'B', 'M', 0x01, 0x02});
+    testing_support::WriteText(Src("a_raw.dcr"), "no processor is set for this");
+    testing_support::WriteText(Src("c_text.tif"), "not a picture");
+    for (const char* bad : {"a_bad.jpg", "a_bad.bmp", "a_raw.dcr"}) {
         view_.messages.clear();
-        ListNames({first, "a_good.tif"});
-        const std::vector<std::pair<std::string, std::string>> box = {{"\t\tUnknown Image format\t\t", "IMG ERROR"}};
-        EXPECT_EQ(view_.messages, box) << first;
-        EXPECT_EQ(model_.List().Items(), std::vector<std::string>{first});
-        EXPECT_EQ(model_.List().Selected(), 0) << first;
+        ListNames({bad, "b_good.tif", "c_text.tif", "d_good.tif"});
+        const std::string text = "\t\tUnknown Image format\t\t\n" + std::string(bad) + "\nc_text.tif";
+        const std::vector<std::pair<std::string, std::string>> box = {{text, "IMG ERROR"}};
+        EXPECT_EQ(view_.messages, box) << bad;
+        EXPECT_EQ(model_.List().Items(), (std::vector<std::string>{"b_good.tif", "d_good.tif"})) << bad;
+        EXPECT_EQ(model_.List().Selected(), 0) << bad;
+        EXPECT_EQ(T(kInWidth), "8") << bad;
     }
     // A listed file that turns unreadable leaves the list when selected,
     // without a message.
     view_.messages.clear();
-    WriteBlankTiff(Src("b_good.tif"), 8, 4, 1);
-    ListNames({"a_good.tif", "b_good.tif"});
-    testing_support::WriteText(Src("b_good.tif"), "II* no longer an image");
+    ListNames({"b_good.tif", "d_good.tif"});
+    testing_support::WriteText(Src("d_good.tif"), "II* no longer an image");
     model_.SelectListItem(1);
-    EXPECT_EQ(model_.List().Items(), std::vector<std::string>{"a_good.tif"});
+    EXPECT_EQ(model_.List().Items(), std::vector<std::string>{"b_good.tif"});
     EXPECT_TRUE(view_.messages.empty());
 }
 

@@ -55,6 +55,21 @@ bool WriteDamagedJpeg(const QString& path) {
     return true;
 }
 
+// A whole bitmap header and no pixels: listed, then failing when read.
+bool WriteHeaderOnlyBmp(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    const uint32_t w = 64, h = 48;
+    QByteArray b("BM", 2);
+    const auto put = [&b](uint32_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k) b.append(char((v >> (8 * k)) & 0xFF));
+    };
+    put(54 + w * h * 3, 4), put(0, 4), put(54, 4);
+    put(40, 4), put(w, 4), put(h, 4), put(1, 2), put(24, 2), put(0, 4), put(0, 4), put(2835, 4), put(2835, 4),
+        put(0, 4), put(0, 4);
+    return f.write(b) == b.size();
+}
+
 QString TextOf(const QWidget* w) {
     if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
     if (auto* l = qobject_cast<const QLabel*>(w)) return l->text();
@@ -357,12 +372,12 @@ private slots:
         const auto dialog = OpenDialog({});
         CScaleDlg& d = *dialog;
         auto* list = qobject_cast<QListWidget*>(d.Control(kFileList));
-        const QString error = "IMG ERROR|\t\tUnknown Image format\t\t";
-        // A lone unknown file lists nothing; a damaged first file stays alone,
-        // the good one after it left out; a good file is listed and shown.
+        const QString error = "IMG ERROR|\t\tUnknown Image format\t\t\n";
+        // A lone unknown file lists nothing; a damaged file is named and
+        // left out, the good one beside it listed; a good file is listed.
         const struct { QStringList chosen, seen, listed; } steps[] = {
-            {{junk_}, {error}, {}},
-            {{mixed_ + "/x.jpg", mixed_ + "/a.tif"}, {error}, {"x.jpg"}},
+            {{junk_}, {error + QFileInfo(junk_).fileName()}, {}},
+            {{mixed_ + "/x.jpg", mixed_ + "/a.tif"}, {error + "x.jpg"}, {"a.tif"}},
             {{photos_ + "/b.tif"}, {}, {"b.tif"}},
         };
         QStringList folders;
@@ -464,15 +479,17 @@ private slots:
     }
 
     void failedFilesAfterARunWithADamagedFile() {
-        QTemporaryDir out;
-        QVERIFY(out.isValid());
-        const auto dialog = OpenDialog({mixed_});
+        QTemporaryDir out, damaged;
+        QVERIFY(out.isValid() && damaged.isValid());
+        QVERIFY(WriteGreyTiff(damaged.path() + "/a.tif", 300, 200));
+        QVERIFY(WriteHeaderOnlyBmp(damaged.path() + "/x.bmp"));
+        const auto dialog = OpenDialog({damaged.path()});
         CScaleDlg& d = *dialog;
         d.resize(d.sizeHint());
         d.Model().SetDestination(out.path().toStdString());
         auto* list = qobject_cast<QListWidget*>(d.Control(kFileList));
         QCOMPARE(list->count(), 2);
-        QCOMPARE(list->item(1)->text(), QString("x.jpg"));
+        QCOMPARE(list->item(1)->text(), QString("x.bmp"));
         ClickId(d, kProcessAll);
         QTRY_VERIFY_WITH_TIMEOUT(d.Control(kDone)->isVisible(), 60000);
         QVERIFY(QFile::exists(out.path() + "/A000_a.tif"));
