@@ -400,6 +400,8 @@ ORVIX_API bool Make_Local_Header(const char* image, const char* header) {
     Library& lib = Lib();
     if (!header || !*header) {
         std::string name = MakeTemp_FileName(image, "");
+        // No temporary name (it has said why): never a ".hdr" of the current folder.
+        if (name.empty()) return true;
         Utility::SetExtension(name, "hdr");
         if (Utility::FileExists(name)) return false;
     }

@@ -69,6 +69,7 @@ bool FindRemoteHeader(const RemoteOp& op, const std::string& name, const std::st
         if (header.find(".hdr") == std::string::npos) Utility::SetExtension(header, "hdr");
     } else {
         header = MakeTemp_FileName(name.c_str(), "hdr");
+        if (header.empty()) return false;  // refused, with its words
     }
     Tarn_FTP& ftp = *lib.ftp;
     int w = 0, h = 0;

@@ -327,3 +327,21 @@ TEST_F(CleanupTest, MissingFolderIsReported) {
 }
 
 }  // namespace
+
+// A header asked for a name that names no file fails; it is never taken
+// for a ".hdr" of the current folder (one is there, and would count).
+TEST(TempHeader, OfANameThatNamesNoFileFails) {
+    TempDir dir;
+    WriteText(dir.File(".hdr"), "");
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    const std::string oldTemp = Get_Temp_Path();
+    Set_Temp_Path(dir.File("tmp").c_str());
+    for (const char* name : {"a/..", "/crop/..", "."}) {
+        EXPECT_TRUE(Make_Local_Header(name, nullptr)) << name;
+        EXPECT_NE(std::string(Get_Last_Error()).find("names no file"), std::string::npos) << name;
+    }
+    Set_Temp_Path(oldTemp.c_str());
+    ASSERT_EQ(chdir(before), 0);
+}
