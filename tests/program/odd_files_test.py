@@ -120,6 +120,8 @@ ROWS = [
     ("cut.tif", truncated("TIFF"), "converted", "Read error"),
     ("cut.bmp", truncated("BMP"), "failed", ""),
     ("cut.jpg", truncated("JPEG", quality=90), "converted", "Premature end of JPEG file"),
+    ("cut.tga", truncated("TGA"), "failed", ""),
+    ("huge.tga", raw(struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, 65535, 65535, 24, 0)), "failed", ""),
     ("good.jpg", saved("JPEG"), "converted", ""),
     ("back\\slash.jpg", saved("JPEG"), "converted", ""),
     ("caf\udce9.jpg", saved("JPEG"), "converted", ""),
