@@ -428,6 +428,36 @@ TEST_F(BatchRunTest, DamagedFilesFailAndTheRunGoesOn) {
     EXPECT_EQ(model_.FailedCount(), 2);
 }
 
+// A source cut short is converted as far as it goes and said to be: the
+// outcome's warning, the window's list and its button; strictly, it fails
+// and nothing is written.
+TEST_F(BatchRunTest, CutSourcesConvertWithAWarningOrFailStrictly) {
+    WriteSource(Src("full.jpg"), 64, 48);
+    std::vector<uint8_t> bytes = ReadBytes(Src("full.jpg"));
+    bytes.resize(bytes.size() * 2 / 3);
+    testing_support::WriteBytes(Src("cut.jpg"), bytes);
+    fs::remove(Src("full.jpg"));
+    WriteSource(Src("good.tif"), 8, 4);
+    List({"cut.jpg", "good.tif"});
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict" : "as far as it goes");
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        model_.SetStrict(strict);
+        const std::vector<FileOutcome> outcomes = Run();
+        ASSERT_EQ(outcomes.size(), 2u);
+        const FileOutcome& cut = outcomes[0];
+        EXPECT_EQ(cut.status, strict ? Status::Failed : Status::Converted) << cut.reason;
+        EXPECT_EQ(strict ? cut.reason : cut.warning, "Premature end of JPEG file");
+        EXPECT_EQ(ScaleDialogModel::TroubleOf(cut),
+                  strict ? "Premature end of JPEG file" : "converted, but: Premature end of JPEG file");
+        EXPECT_EQ(ScaleDialogModel::TroubleOf(outcomes[1]), "");
+        EXPECT_EQ(model_.TroubleButtonText(), strict ? "1 failed…" : "0 failed, 1 with warnings…");
+        EXPECT_EQ(FilesIn(out_), strict ? std::vector<std::string>{"A001_good.tif"}
+                                        : (std::vector<std::string>{"A000_cut.tif", "A001_good.tif"}));
+    }
+}
+
 TEST_F(BatchRunTest, TwentySeventhRunFailsWithoutOverwriting) {
     WriteSource(Src("a.tif"), 8, 4);
     WriteSource(Src("b.tif"), 8, 4, 2);
