@@ -31,7 +31,8 @@ const char kBatchUsage[] =
     "folder; a FOLDER lists its TIFF, JPEG, BMP, DCR and Targa files. The list is\n"
     "sorted without regard to case, and a file's place in it is its number.\n"
     "\n"
-    "  --dest DIR          destination folder (default: the source folder)\n"
+    "  --dest DIR          destination folder (default: the source folder), made\n"
+    "                      with its parents when missing\n"
     "Size, at most one of:\n"
     "  --percent P         P percent (default 100)\n"
     "  --width PX          PX pixels wide\n"
@@ -275,10 +276,12 @@ std::string FormatText(const ScaleDialogModel& m) {
     return text;
 }
 
-void PrintSettings(ScaleDialogModel& m, const Options& o) {
+void PrintSettings(ScaleDialogModel& m, const Options& o, bool destinationMade) {
     const FileList& list = m.List();
     std::printf("Source: %s (%d files)\n", m.SourceFolder().c_str(), list.Count());
-    std::printf("Destination: %s\n", m.Destination().c_str());
+    const bool missing = !platform::IsDirectory(m.Destination());
+    std::printf("Destination: %s%s\n", m.Destination().c_str(),
+                destinationMade ? " (created)" : missing ? " (to be created)" : "");
     std::printf("Size: %s\n", SizeText(m).c_str());
     const std::string res = OneLine(m.Get(kOutRes).text);
     const char* unit = Contains(m.Get(kOutResLabel).text, "lpmm") ? "lpmm" : "dpi";
@@ -366,10 +369,7 @@ int Run(const Options& o) {
     model.SetKeepSources(false);
     model.SetListEveryName(true);
     model.SetStrict(o.strict);
-    if (!o.dest.empty()) {
-        if (!platform::IsDirectory(o.dest)) throw UsageError("no such folder: " + o.dest);
-        model.SetDestination(platform::AbsolutePath(o.dest));
-    }
+    if (!o.dest.empty()) model.SetDestination(platform::AbsolutePath(o.dest));
     std::string error;
     view.selection = SelectionFor(o.inputs, error);
     if (view.selection.empty()) throw UsageError(error);
@@ -377,7 +377,15 @@ int Run(const Options& o) {
     // Files that are not images keep their places and fail there.
     if (!view.message.empty()) std::fprintf(stderr, "Tolvane: %s\n", view.message.c_str());
     ApplyOptions(model, o);
-    PrintSettings(model, o);
+    // A missing destination is made, parents and all, once the options are
+    // known to be right; a dry run makes nothing.
+    bool made = false;
+    if (!o.dest.empty() && !o.dryRun && !platform::IsDirectory(o.dest)) {
+        const std::string words = platform::MakeFolders(o.dest);
+        if (!words.empty()) throw UsageError("the destination " + o.dest + " cannot be made: " + words);
+        made = true;
+    }
+    PrintSettings(model, o, made);
     if (o.dryRun) {
         DryRun(model, o);
         return 0;

@@ -186,6 +186,13 @@ int LinkWithoutReplacing(const std::string& from, const std::string& to) {
     return 0;
 }
 
+std::string MakeFolders(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) return error.message();
+    return IsDirectory(folder) ? "" : SystemWords(ENOTDIR);
+}
+
 int MakeOwnFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
 
 void RemoveEmptyFolder(const std::string& path) {

@@ -64,6 +64,9 @@ std::string SyncToDisk(const std::string& path);
 // Gives the file at from the name to, never replacing what is at to.
 // 0, or the error number (EEXIST when to is taken).
 int LinkWithoutReplacing(const std::string& from, const std::string& to);
+// Makes folder and the folders above it that are missing. "" or the
+// system's words.
+std::string MakeFolders(const std::string& folder);
 // Makes a folder only this user may enter. 0, or the error number.
 int MakeOwnFolder(const std::string& path);
 // Removes a folder that is empty.

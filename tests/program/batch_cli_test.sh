@@ -53,6 +53,18 @@ check "--lzw with JPEG" 2 batch --dest "$work/none" --format jpeg --lzw "$work/s
 grep -q "Try 'Tolvane --batch --help'" "$work/err" || fail "usage hint missing"
 [ -z "$(ls -A "$work/none")" ] || fail "a usage error wrote files: $(ls "$work/none")"
 
+# ---- A missing destination is made, parents and all -------------------------------------
+check "destination made" 0 batch --dest "$work/made/a/b" "$work/src/p00.jpg"
+[ -f "$work/made/a/b/A000_p00.tif" ] || fail "nothing in the made destination"
+grep -q "^Destination: $work/made/a/b/ (created)$" "$work/out" || fail "settings: $(grep Destination "$work/out")"
+check "destination under a file" 2 batch --dest "$work/src/p00.jpg/x" "$work/src/p00.jpg"
+grep -q "cannot be made: Not a directory" "$work/err" || fail "words: $(head -1 "$work/err")"
+check "dry run to a missing destination" 0 batch --dry-run --dest "$work/later" "$work/src/p00.jpg"
+[ ! -e "$work/later" ] || fail "the dry run made its destination"
+grep -q "(to be created)$" "$work/out" || fail "dry settings: $(grep Destination "$work/out")"
+check "a usage error makes nothing" 2 batch --format jpeg --lzw --dest "$work/never" "$work/src"
+[ ! -e "$work/never" ] || fail "a usage error made the destination"
+
 # ---- Smooth resizing, the default ---------------------------------------------------------
 check "--filter and --exact" 2 smooth --exact --filter box --dest "$work/none" "$work/src"
 check "unknown filter" 2 smooth --filter nearest --dest "$work/none" "$work/src"
