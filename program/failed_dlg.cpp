@@ -27,9 +27,13 @@ CFailedDlg::CFailedDlg(const std::vector<FileOutcome>& outcomes, QWidget* parent
     QHeaderView* header = table->horizontalHeader();
     header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     header->setStretchLastSection(true);
-    // Long reasons wrap: the rows grow when the window or a column changes.
+    // Long reasons wrap: the rows follow their text as the window or a column
+    // changes, measured once the new widths are laid out.
     table->resizeRowsToContents();
-    connect(header, &QHeaderView::sectionResized, table, &QTableWidget::resizeRowsToContents);
+    connect(header, &QHeaderView::sectionResized, table, &QTableWidget::resizeRowsToContents,
+            Qt::QueuedConnection);
+    // Wide enough for a usual reason on a line or two, in the font's own units.
+    resize(fontMetrics().averageCharWidth() * 110, sizeHint().height());
 }
 
 CFailedDlg::~CFailedDlg() = default;
