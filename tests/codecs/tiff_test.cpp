@@ -34,7 +34,7 @@ constexpr const char* kTiffcp = "/usr/bin/tiffcp";
 using SampleFn = std::function<uint32_t(uint32_t x, uint32_t y, int c)>;
 
 // A file written through libtiff's C interface.
-struct TiffSpec {
+struct TiffLayout {
     uint32_t width = 0;
     uint32_t height = 0;
     uint16_t spp = 1;
@@ -52,7 +52,7 @@ struct TiffSpec {
 };
 
 // Packs the samples of one row (all samples for contig, one plane otherwise).
-std::vector<uint8_t> PackRow(const TiffSpec& t, uint32_t y, int plane, const SampleFn& v) {
+std::vector<uint8_t> PackRow(const TiffLayout& t, uint32_t y, int plane, const SampleFn& v) {
     const int perPixel = t.planar == PLANARCONFIG_CONTIG ? t.spp : 1;
     const uint64_t count = uint64_t{t.width} * perPixel;
     std::vector<uint8_t> row((count * t.bits + 7) / 8 + 8, 0);
@@ -76,7 +76,7 @@ std::vector<uint8_t> PackRow(const TiffSpec& t, uint32_t y, int plane, const Sam
     return row;
 }
 
-void WriteWithLibtiff(const std::string& path, const TiffSpec& t, const SampleFn& v) {
+void WriteWithLibtiff(const std::string& path, const TiffLayout& t, const SampleFn& v) {
     TIFF* tif = TIFFOpen(path.c_str(), t.mode);
     ASSERT_NE(tif, nullptr);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, t.width);
@@ -225,7 +225,7 @@ TEST_F(TiffRead, EightBitRgbAndGreyInEveryCompressionAndByteOrder) {
             for (int spp : {1, 3}) {
                 SCOPED_TRACE(std::string(mode) + " compression " + std::to_string(comp) +
                              " samples " + std::to_string(spp));
-                TiffSpec t;
+                TiffLayout t;
                 t.width = 37;
                 t.height = 23;
                 t.spp = static_cast<uint16_t>(spp);
@@ -248,7 +248,7 @@ TEST_F(TiffRead, EightBitRgbAndGreyInEveryCompressionAndByteOrder) {
 }
 
 TEST_F(TiffRead, SwapDeliversBgrWithTheFlagSet) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 9;
     t.height = 4;
     t.spp = 3;
@@ -280,7 +280,7 @@ TEST_F(TiffRead, GreyDepthsAndMinIsWhite) {
         for (const char* mode : {"wl", "wb"}) {
             SCOPED_TRACE(std::to_string(k.bits) + " bits, photometric " + std::to_string(k.photometric) +
                          " " + mode);
-            TiffSpec t;
+            TiffLayout t;
             t.width = 29;  // not a whole number of bytes at 1, 2 and 4 bits
             t.height = 7;
             t.bits = k.bits;
@@ -300,7 +300,7 @@ TEST_F(TiffRead, GreyDepthsAndMinIsWhite) {
 }
 
 TEST_F(TiffRead, SixteenBitRgbComesOutUprightThroughTheRgbaPath) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 11;
     t.height = 6;
     t.spp = 3;
@@ -322,7 +322,7 @@ TEST_F(TiffRead, PaletteMapsOfSixteenAndEightBitsAndSmallIndices) {
     for (bool wide : {true, false})
         for (uint16_t bits : {8, 4, 2, 1}) {
             SCOPED_TRACE(std::to_string(bits) + (wide ? " bits, 16-bit map" : " bits, 8-bit map"));
-            TiffSpec t;
+            TiffLayout t;
             t.width = 19;
             t.height = 5;
             t.bits = bits;
@@ -361,7 +361,7 @@ TEST_F(TiffRead, PlanarSeparateAndRowsWiderThanTheOldFixedBuffer) {
                           {40000, PLANARCONFIG_SEPARATE, COMPRESSION_ADOBE_DEFLATE, 3}};
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.width) + " wide, planar " + std::to_string(k.planar));
-        TiffSpec t;
+        TiffLayout t;
         t.width = k.width;
         t.height = 5;
         t.spp = 3;
@@ -389,7 +389,7 @@ TEST_F(TiffRead, TiledFilesReadLikeStripedOnes) {
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.spp) + " x " + std::to_string(k.bits) + " bits, planar " +
                      std::to_string(k.planar));
-        TiffSpec t;
+        TiffLayout t;
         t.width = 37;  // tiles of 16 leave partial tiles at the right and bottom
         t.height = 21;
         t.spp = k.spp;
@@ -413,7 +413,7 @@ TEST_F(TiffRead, TiledFilesReadLikeStripedOnes) {
 }
 
 TEST_F(TiffRead, JpegCompressedYCbCrReadsAsRgb) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 48;
     t.height = 32;
     t.spp = 3;
@@ -433,7 +433,7 @@ TEST_F(TiffRead, JpegCompressedYCbCrReadsAsRgb) {
 }
 
 TEST_F(TiffRead, CmykGoesThroughLibtiffsRgbaInterface) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 10;
     t.height = 3;
     t.spp = 4;
@@ -448,7 +448,7 @@ TEST_F(TiffRead, CmykGoesThroughLibtiffsRgbaInterface) {
 }
 
 TEST_F(TiffRead, RgbWithAlphaKeepsTheColourSamples) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 13;
     t.height = 4;
     t.spp = 4;
@@ -461,7 +461,7 @@ TEST_F(TiffRead, RgbWithAlphaKeepsTheColourSamples) {
 }
 
 TEST_F(TiffRead, LayoutsWithoutAConversionFailWithAMessage) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 8;
     t.height = 2;
     t.bits = 32;
@@ -478,7 +478,7 @@ TEST_F(TiffRead, LayoutsWithoutAConversionFailWithAMessage) {
 
 TEST_F(TiffRead, FaxCompressionsAreRefused) {
     for (uint16_t comp : {COMPRESSION_CCITTFAX3, COMPRESSION_CCITTFAX4}) {
-        TiffSpec t;
+        TiffLayout t;
         t.width = 64;
         t.height = 8;
         t.bits = 1;
@@ -499,7 +499,7 @@ TEST_F(TiffRead, FaxCompressionsAreRefused) {
 // ---- Damaged files ----------------------------------------------------------------
 
 TEST_F(TiffRead, CorruptStripDataFailsWithLibtiffsMessage) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 64;
     t.height = 16;
     t.spp = 3;
@@ -530,7 +530,7 @@ TEST_F(TiffRead, CorruptStripDataFailsWithLibtiffsMessage) {
 }
 
 TEST_F(TiffRead, TruncatedAndDamagedFilesNeverCrash) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 20;
     t.height = 10;
     t.spp = 3;
@@ -599,8 +599,8 @@ void HalveLastPiece(const std::string& path) {
 // the rest reads, with libtiff's words as the read's warning; a clean read
 // after it has none.
 TEST_F(TiffRead, ShortStripsAndTilesReadWithAWarning) {
-    auto spec = [](uint16_t spp, uint16_t compression, uint16_t planar, uint32_t tile) {
-        TiffSpec t;
+    auto layout = [](uint16_t spp, uint16_t compression, uint16_t planar, uint32_t tile) {
+        TiffLayout t;
         t.width = 37;
         t.height = 21;
         t.spp = spp;
@@ -611,36 +611,36 @@ TEST_F(TiffRead, ShortStripsAndTilesReadWithAWarning) {
         t.tile = tile;
         return t;
     };
-    TiffSpec deep = spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0);
+    TiffLayout deep = layout(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0);
     deep.bits = 16;  // read through libtiff's RGBA interface
-    TiffSpec jpeg = spec(3, COMPRESSION_JPEG, PLANARCONFIG_CONTIG, 0);
+    TiffLayout jpeg = layout(3, COMPRESSION_JPEG, PLANARCONFIG_CONTIG, 0);
     jpeg.photometric = PHOTOMETRIC_YCBCR;
     jpeg.width = 48;
     jpeg.height = 32;
     jpeg.rowsPerStrip = 16;
     const struct Case {
         const char* name;
-        TiffSpec spec;
+        TiffLayout layout;
         bool damaged;
         const char* words;    // in the warning
         uint32_t intactRows;  // top rows as the undamaged file has them
         int blankFrom;        // the last pixel's samples from this one are 0; -1: none
     } cases[] = {
-        {"lzw", spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), false, "", 0, -1},
-        {"lzw", spec(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), true, "Strip 5 not terminated", 20, 0},
-        {"packbits", spec(1, COMPRESSION_PACKBITS, PLANARCONFIG_CONTIG, 0), true, "lack of data", 20, 0},
-        {"none", spec(1, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0), true, "Not enough data", 20, 0},
+        {"lzw", layout(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), false, "", 0, -1},
+        {"lzw", layout(3, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0), true, "Strip 5 not terminated", 20, 0},
+        {"packbits", layout(1, COMPRESSION_PACKBITS, PLANARCONFIG_CONTIG, 0), true, "lack of data", 20, 0},
+        {"none", layout(1, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0), true, "Not enough data", 20, 0},
         // Separate planes: the last strip holds the blue plane's last rows.
-        {"planes", spec(3, COMPRESSION_LZW, PLANARCONFIG_SEPARATE, 0), true, "Strip 17", 20, 2},
-        {"tiles", spec(3, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, 16), true, "ZLib error", 16, 0},
+        {"planes", layout(3, COMPRESSION_LZW, PLANARCONFIG_SEPARATE, 0), true, "Strip 17", 20, 2},
+        {"tiles", layout(3, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, 16), true, "ZLib error", 16, 0},
         {"deep", deep, true, "Strip 5 not terminated", 20, 0},
         {"jpeg", jpeg, true, "Premature end of JPEG", 16, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.damaged ? " damaged" : " clean"));
         const std::string path = dir.File(std::string(c.name) + ".tif");
-        const SampleFn value = c.spec.bits == 16 ? Pat16 : Pat8;
-        WriteWithLibtiff(path, c.spec, value);
+        const SampleFn value = c.layout.bits == 16 ? Pat16 : Pat8;
+        WriteWithLibtiff(path, c.layout, value);
         auto clean = Read(path);
         ASSERT_NE(clean, nullptr) << LastError();
         if (c.damaged) HalveLastPiece(path);
@@ -653,15 +653,15 @@ TEST_F(TiffRead, ShortStripsAndTilesReadWithAWarning) {
             EXPECT_EQ(warning, "");
         }
         const ImgStruct& s = img->ImgStruct;
-        ASSERT_EQ(s.Width, c.spec.width);
-        ASSERT_EQ(s.Height, c.spec.height);
+        ASSERT_EQ(s.Width, c.layout.width);
+        ASSERT_EQ(s.Height, c.layout.height);
         ASSERT_EQ(s.LineSize, clean->ImgStruct.LineSize);
         EXPECT_EQ(std::memcmp(s.ImgData, clean->ImgStruct.ImgData, size_t{c.intactRows} * s.LineSize), 0);
         for (int k = 0; k < s.Samples; ++k)
             EXPECT_EQ(At(*img, s.Width - 1, s.Height - 1, k) == 0, c.blankFrom >= 0 && k >= c.blankFrom)
                 << "sample " << k;
 
-        WriteWithLibtiff(path, c.spec, value);
+        WriteWithLibtiff(path, c.layout, value);
         ASSERT_NE(Read(path), nullptr);
         EXPECT_STREQ(Get_Last_Warning(), "");
     }
@@ -674,7 +674,7 @@ TEST_F(TiffRead, RgbaBandsMatchTheWholeRead) {
     for (const uint16_t orientation : {ORIENTATION_TOPLEFT, ORIENTATION_BOTLEFT, ORIENTATION_BOTRIGHT})
         for (const uint32_t tile : {0u, 16u}) {
             SCOPED_TRACE("orientation " + std::to_string(orientation) + " tile " + std::to_string(tile));
-            TiffSpec t;
+            TiffLayout t;
             t.width = 37;
             t.height = 21;
             t.spp = 3;
@@ -873,7 +873,7 @@ TEST_F(TiffRead, FilesWrittenByImageMagick) {
 
 TEST_F(TiffRead, FilesRewrittenByTiffcp) {
     if (!HaveProgram(kTiffcp)) GTEST_SKIP() << "tiffcp is not installed";
-    TiffSpec t;
+    TiffLayout t;
     t.width = 45;
     t.height = 19;
     t.spp = 3;
@@ -896,7 +896,7 @@ TEST_F(TiffRead, FilesRewrittenByTiffcp) {
 // ---- Description, progress -----------------------------------------------------------
 
 TEST_F(TiffRead, DescriptionCopiedOut) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 30;
     t.height = 12;
     t.spp = 3;
@@ -938,7 +938,7 @@ TEST_F(TiffRead, DescriptionCopiedOut) {
 }
 
 TEST_F(TiffRead, ProgressStartsANewPassAndEndsAtTheLastLine) {
-    TiffSpec t;
+    TiffLayout t;
     t.width = 8;
     t.height = 250;
     const std::string path = dir.File("prog.tif");
@@ -960,7 +960,7 @@ TEST_F(TiffRead, ProgressStartsANewPassAndEndsAtTheLastLine) {
 class TiffRect : public TiffRead {
 protected:
     std::string MakeFile(uint16_t compression, int spp, uint32_t rowsPerStrip, uint32_t tile = 0) {
-        TiffSpec t;
+        TiffLayout t;
         t.width = 150;
         t.height = 100;
         t.spp = static_cast<uint16_t>(spp);
@@ -1290,7 +1290,7 @@ TEST_F(TiffWrite, PlanarRequestOnAGreyImageWritesAPlainFile) {
 
 TEST_F(TiffRead, ForeignPlanarFilesWithTooFewRowsFail) {
     // Photometric 15 marks the layout without dividing the height.
-    TiffSpec t;
+    TiffLayout t;
     t.width = 8;
     t.height = 6;
     t.photometric = 15;

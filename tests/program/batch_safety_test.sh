@@ -52,8 +52,8 @@ for n in names:
     except Exception as e:
         bad.append("%s does not read whole: %s" % (n, e))
 converted = set()
-for spec in reports:
-    report, _, percent = spec.partition(":")
+for entry in reports:
+    report, _, percent = entry.partition(":")
     for line in open(report):
         r = json.loads(line)
         if r["status"] != "converted":
