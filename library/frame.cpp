@@ -73,10 +73,8 @@ ORVIX_API int Get_File_Type(const char* path) {
     // A Targa file has no signature once it holds an identifier or a colour
     // map: its extension and a valid header decide then.
     const auto targaOrUnknown = [path] {
-        std::string name = path;
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const bool tga = name.size() > 4 && name.compare(name.size() - 4, 4, ".tga") == 0;
-        return tga && TargaClass::LooksLikeTarga(path) ? IMG_TYPE_TARGA : IMG_TYPE_UNKNOWN;
+        return Utility::HasExtension(path, ".tga") && TargaClass::LooksLikeTarga(path) ? IMG_TYPE_TARGA
+                                                                                    : IMG_TYPE_UNKNOWN;
     };
 
     switch (head[0]) {

@@ -73,13 +73,15 @@ std::string Utility::BaseName(const std::string& path) {
     return base;
 }
 
-bool Utility::IsRawName(const std::string& path) {
+bool Utility::HasExtension(const std::string& path, const std::string& ext) {
     const size_t slash = path.rfind(os::kSeparator);
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext == ".DCR";
+    if (path.size() - dot != ext.size()) return false;
+    for (size_t i = 0; i < ext.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(path[dot + i])) != std::tolower(static_cast<unsigned char>(ext[i])))
+            return false;
+    return true;
 }
 
 void Utility::SetExtension(std::string& path, const std::string& ext) {

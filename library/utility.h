@@ -25,9 +25,11 @@ public:
     // Cuts the path at its last "." (of the file name) and appends "." + ext;
     // a name without "." gets the extension appended.
     static void SetExtension(std::string& path, const std::string& ext);
-    // A raw camera file: the name's last extension is ".dcr", in any case
-    // ("x.dcr.jpg" is a JPEG); the file need not exist.
-    static bool IsRawName(const std::string& path);
+    // Whether the name's last extension is ext (".dcr"), in any case.
+    static bool HasExtension(const std::string& path, const std::string& ext);
+    // A raw camera file: the last extension is ".dcr" ("x.dcr.jpg" is a
+    // JPEG); the file need not exist.
+    static bool IsRawName(const std::string& path) { return HasExtension(path, ".dcr"); }
     static bool FileExists(const std::string& path);
     static int64_t FileSize(const std::string& path);
 

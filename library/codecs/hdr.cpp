@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <jpeglib.h>
 
 #include "codecs/bmp.h"
 #include "codecs/jpeg.h"
@@ -52,50 +49,6 @@ constexpr Keyword kKeywords[] = {
 void StripLineEnd(char* s) {
     size_t n = std::strlen(s);
     while (n > 0 && (s[n - 1] == '\n' || s[n - 1] == '\r')) s[--n] = '\0';
-}
-
-// The JFIF density libjpeg reads with the header: unit 0 (an aspect ratio
-// only), 1 dots per inch, 2 dots per centimetre; without a JFIF marker unit 0
-// at 1 x 1.
-struct JfifDensity {
-    int unit = 0;
-    unsigned x = 0;
-    unsigned y = 0;
-};
-
-struct DensityErrors {
-    jpeg_error_mgr pub;  // first, so libjpeg's pointer to it is ours too
-    jmp_buf jump;
-};
-
-[[noreturn]] void DensityErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<DensityErrors*>(cinfo->err)->jump, 1);
-}
-
-// The header was read once already, with libjpeg's words posted there.
-void DensitySilent(j_common_ptr, int) {}
-
-// Reads no pixels. Returns false on success. longjmp crosses this frame, so
-// it holds nothing with a destructor.
-bool ReadJfifDensity(FILE* f, JfifDensity& d) {
-    jpeg_decompress_struct cinfo;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    DensityErrors errors;
-    cinfo.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = DensityErrorExit;
-    errors.pub.emit_message = DensitySilent;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return true;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, f);
-    jpeg_read_header(&cinfo, TRUE);
-    d.unit = cinfo.density_unit;
-    d.x = cinfo.X_density;
-    d.y = cinfo.Y_density;
-    jpeg_destroy_decompress(&cinfo);
-    return false;
 }
 
 const char* TypeLine(int type) {
@@ -307,14 +260,10 @@ bool HdrClass::ProcHdrJpg(const char* path) {
     // unit or a zero density is no resolution at all.
     m_Hdr.ResUnit = 1;
     m_Hdr.XRes = m_Hdr.YRes = 0.0f;
-    JfifDensity d;
-    FILE* f = std::fopen(path, "rb");
-    const bool read = f && !ReadJfifDensity(f, d);
-    if (f) std::fclose(f);
-    if (read && (d.unit == 1 || d.unit == 2) && d.x > 0 && d.y > 0) {
-        m_Hdr.ResUnit = static_cast<int16_t>(d.unit + 1);
-        m_Hdr.XRes = static_cast<float>(d.x);
-        m_Hdr.YRes = static_cast<float>(d.y);
+    if ((info.densityUnit == 1 || info.densityUnit == 2) && info.xDensity > 0 && info.yDensity > 0) {
+        m_Hdr.ResUnit = static_cast<int16_t>(info.densityUnit + 1);
+        m_Hdr.XRes = static_cast<float>(info.xDensity);
+        m_Hdr.YRes = static_cast<float>(info.yDensity);
     }
     return false;
 }

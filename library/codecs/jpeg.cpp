@@ -274,6 +274,9 @@ bool HeaderSteps(jpeg_decompress_struct* cinfo, const char* path, JpegHeaderInfo
     info->components = cinfo->num_components;
     info->precision = cinfo->data_precision;
     info->samples = DeliveredSamples(*cinfo);
+    info->densityUnit = cinfo->density_unit;
+    info->xDensity = cinfo->X_density;
+    info->yDensity = cinfo->Y_density;
     return false;
 }
 

@@ -45,6 +45,11 @@ struct JpegHeaderInfo {
     int components = 0;    // colour components in the file (4 for CMYK/YCCK)
     int precision = 0;     // bits per sample
     int samples = 0;       // samples per pixel ReadJPEGtoMem delivers; 0 if none
+    // The JFIF density: unit 0 (an aspect ratio only), 1 dots per inch,
+    // 2 dots per centimetre; without a JFIF marker unit 0 at 1 x 1.
+    int densityUnit = 0;
+    unsigned xDensity = 0;
+    unsigned yDensity = 0;
 };
 
 // Reads path's JPEG header (no image required). Returns false on success.
