@@ -194,10 +194,9 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
     // The first file that reads fills the fields; the window lists no file
     // it found it cannot read.
     int shown = -1;
-    for (int i = 0; i < list_.Count() && shown < 0;) {
-        const std::string path = ResolveRawImage(SourcePath(list_.Text(i)));
-        headerPath_ = HeaderPathFor(Get_Temp_Path(), path);
-        if (!MakeHeader(path)) {
+    inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
+    for (int i = 0; i < list_.Count();) {
+        if (ShowImageInfo(i, ResolveRawImage(SourcePath(list_.Text(i))))) {
             shown = i;
             break;
         }
@@ -213,12 +212,6 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
         std::string text = "\t\tUnknown Image format\t\t";
         for (const std::string& name : unreadable) text += "\n" + name;
         view_.ShowMessage(text, "IMG ERROR");
-    }
-    if (shown >= 0) {
-        Read_Hdr(headerPath_.c_str(), &header_);
-        inDpi_ = inLpmm_ = outDpi_ = outLpmm_ = 0;
-        ShowImageInfo(shown, ResolveRawImage(SourcePath(list_.Text(shown))));
-        aspect_ = UprightAspect();
     }
     list_.Select(std::max(shown, 0));
     ListChanged();
