@@ -17,16 +17,24 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 mkdir "$work/tmp" "$work/cwd"
 export TMPDIR=$work/tmp
 run() { (cd "$work/cwd" && exec "$tolvane" --batch --quiet "$@"); }
-# start ARGS...: a run in the background, its process id in $pid. With job
-# control on, the run does not inherit the ignored SIGINT of a script's
+# spawn CMD...: CMD in the background, its process id in $pid. With job
+# control on, it does not inherit the ignored SIGINT of a script's
 # background job.
-start() {
+spawn() {
   cd "$work/cwd" || return
   set -m
-  "$tolvane" --batch --quiet "$@" &
+  "$@" &
   pid=$!
   set +m
   cd - >/dev/null || return
+}
+start() { spawn "$tolvane" --batch --quiet "$@"; }
+# stop WHAT SIG: sends SIG to $pid and expects it to end with 128 + SIG.
+stop() {
+  kill -"$2" "$pid"
+  wait "$pid" 2>/dev/null
+  local status=$? want=$((128 + $(kill -l "$2")))
+  [ "$status" -eq "$want" ] || fail "$1: exit $status, expected $want"
 }
 
 # verify DEST REPORT... : every file under a final name in DEST reads whole;
@@ -170,11 +178,7 @@ for case in INT:1 TERM:1 HUP:1 INT:2 TERM:2; do
   mkdir "$dest"
   start -j "$jobs" --percent 200 --report "$dest.jsonl" --dest "$dest" "$work/big" >/dev/null 2>"$dest.err"
   wait_for "$dest/A00*" || fail "SIG$sig -j $jobs: no output appeared"
-  kill -"$sig" "$pid"
-  wait "$pid"
-  status=$?
-  want=$((128 + $(kill -l "$sig")))
-  [ "$status" -eq "$want" ] || fail "SIG$sig -j $jobs: exit $status, expected $want"
+  stop "SIG$sig -j $jobs" "$sig"
   grep -q "^INTERRUPTED by SIG$sig: " "$dest.err" || fail "SIG$sig -j $jobs: summary: $(tail -1 "$dest.err")"
   [ "$(wc -l <"$dest.jsonl")" -eq 12 ] || fail "SIG$sig -j $jobs: $(wc -l <"$dest.jsonl") report lines for 12 files"
   grep -q "\"status\":\"interrupted\",\"reason\":\"interrupted by SIG$sig\"" "$dest.jsonl" ||
@@ -185,18 +189,9 @@ done
 
 # ---- The window, told to stop ------------------------------------------------------------------
 for sig in TERM INT; do
-  cd "$work/cwd" || exit 1
-  set -m
-  QT_QPA_PLATFORM=offscreen "$tolvane" "$work/small/p00.jpg" >/dev/null 2>&1 &
-  pid=$!
-  set +m
-  cd - >/dev/null || exit 1
+  QT_QPA_PLATFORM=offscreen spawn "$tolvane" "$work/small/p00.jpg" >/dev/null 2>&1
   wait_for "$work/tmp/tolvane-*" || fail "window: no working folder appeared"
-  kill -"$sig" "$pid"
-  wait "$pid"
-  status=$?
-  want=$((128 + $(kill -l "$sig")))
-  [ "$status" -eq "$want" ] || fail "window, SIG$sig: exit $status, expected $want"
+  stop "window, SIG$sig" "$sig"
   ! compgen -G "$work/tmp/tolvane-*" >/dev/null || fail "window, SIG$sig: working folder left: $(ls "$work/tmp")"
 done
 
