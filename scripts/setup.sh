@@ -5,10 +5,11 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libtiff-dev libcurl4-openssl-dev libexiv2-dev exiv2
+  libpng-dev libwebp-dev libheif-dev libheif-examples
   googletest libgtest-dev libbenchmark-dev
   python3-pyftpdlib python3-pil netpbm imagemagick libtiff-tools libjpeg-turbo-progs
   clang libclang-rt-14-dev
-  qt6-base-dev xvfb xauth fonts-dejavu-core
+  qt6-base-dev xvfb xauth xdotool fonts-dejavu-core
   # A minimal system lacks these: the package build's dependency scan and the
   # tests' process lookups use them.
   file dpkg-dev procps
