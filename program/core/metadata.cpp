@@ -3,13 +3,17 @@
 #include "text.h"
 
 #include <exiv2/exiv2.hpp>
+#include <exiv2/webpimage.hpp>
+#include <libheif/heif.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace tolvane {
 
@@ -44,11 +48,17 @@ private:
     std::string text_;
 };
 
-// Only JPEG and TIFF files carry what the program keeps.
+// The files whose metadata Exiv2 reads and writes for the program. HEIF
+// is read through libheif instead: Exiv2 cannot write it, and its reading
+// of it is optional in its builds.
 Exiv2::Image::AutoPtr OpenPhoto(const std::string& path) {
-    const int type = Exiv2::ImageFactory::getType(path);
-    if (type != Exiv2::ImageType::jpeg && type != Exiv2::ImageType::tiff) return Exiv2::Image::AutoPtr();
-    return Exiv2::ImageFactory::open(path);
+    switch (Exiv2::ImageFactory::getType(path)) {
+    case Exiv2::ImageType::jpeg: case Exiv2::ImageType::tiff:
+    case Exiv2::ImageType::png: case Exiv2::ImageType::webp:
+        return Exiv2::ImageFactory::open(path);
+    default:
+        return Exiv2::Image::AutoPtr();
+    }
 }
 
 // The tags of the first directory that describe the stored picture, not the
@@ -81,8 +91,77 @@ struct Carried {
     Exiv2::DataBuf icc;
 };
 
+// A HEIF file's primary image, as libheif parses the container (no pixels
+// are decoded); null for any other file.
+class HeifPrimary {
+public:
+    explicit HeifPrimary(const std::string& path) {
+        uint8_t head[12] = {};
+        std::ifstream in(path, std::ios::binary);
+        if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return;
+        if (heif_check_filetype(head, sizeof head) != heif_filetype_yes_supported) return;
+        context_ = heif_context_alloc();
+        heif_error e = heif_context_read_from_file(context_, path.c_str(), nullptr);
+        if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(context_, &handle_);
+        if (e.code != heif_error_Ok) throw Exiv2::Error(Exiv2::kerErrorMessage, e.message);
+    }
+    ~HeifPrimary() {
+        if (handle_) heif_image_handle_release(handle_);
+        if (context_) heif_context_free(context_);
+    }
+    HeifPrimary(const HeifPrimary&) = delete;
+    HeifPrimary& operator=(const HeifPrimary&) = delete;
+
+    heif_image_handle* Handle() const { return handle_; }
+    // The metadata blocks of one type ("Exif", "mime"), with their content types.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> Blocks(const char* type) const {
+        std::vector<heif_item_id> ids(heif_image_handle_get_number_of_metadata_blocks(handle_, type));
+        ids.resize(heif_image_handle_get_list_of_metadata_block_IDs(handle_, type, ids.data(), int(ids.size())));
+        std::vector<std::pair<std::string, std::vector<uint8_t>>> blocks;
+        for (heif_item_id id : ids) {
+            std::vector<uint8_t> data(heif_image_handle_get_metadata_size(handle_, id));
+            if (heif_image_handle_get_metadata(handle_, id, data.data()).code != heif_error_Ok) continue;
+            const char* content = heif_image_handle_get_metadata_content_type(handle_, id);
+            blocks.emplace_back(content ? content : "", std::move(data));
+        }
+        return blocks;
+    }
+
+private:
+    heif_context* context_ = nullptr;
+    heif_image_handle* handle_ = nullptr;
+};
+
+// A HEIF Exif block starts with the offset of the TIFF header after its
+// first four bytes.
+void DecodeHeifExif(const std::vector<uint8_t>& block, Exiv2::ExifData& exif) {
+    if (block.size() < 4) return;
+    const size_t skip = 4 + (size_t(block[0]) << 24 | size_t(block[1]) << 16 | size_t(block[2]) << 8 | block[3]);
+    if (skip >= block.size()) return;
+    Exiv2::ExifData all;
+    Exiv2::ExifParser::decode(all, block.data() + skip, uint32_t(block.size() - skip));
+    for (const Exiv2::Exifdatum& d : all)
+        if (!DescribesStorage(d)) exif.add(d);
+}
+
+// What a HEIF file carries; false when source is no HEIF file.
+bool ReadHeifCarried(const std::string& source, Carried& c) {
+    HeifPrimary heif(source);
+    if (!heif.Handle()) return false;
+    for (const auto& [content, data] : heif.Blocks("Exif")) DecodeHeifExif(data, c.exif);
+    for (const auto& [content, data] : heif.Blocks("mime"))
+        if (content == "application/rdf+xml")
+            Exiv2::XmpParser::decode(c.xmp, std::string(data.begin(), data.end()));
+    if (const size_t n = heif_image_handle_get_raw_color_profile_size(heif.Handle())) {
+        Exiv2::DataBuf icc(static_cast<long>(n));
+        if (heif_image_handle_get_raw_color_profile(heif.Handle(), icc.pData_).code == heif_error_Ok) c.icc = icc;
+    }
+    return true;
+}
+
 // The source's metadata; throws Exiv2's error when it cannot be read.
 void ReadCarried(const std::string& source, Carried& c) {
+    if (ReadHeifCarried(source, c)) return;
     Exiv2::Image::AutoPtr in = OpenPhoto(source);
     if (!in.get()) return;
     in->readMetadata();

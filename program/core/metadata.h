@@ -10,8 +10,9 @@
 
 namespace tolvane {
 
-// The EXIF orientation of a JPEG or TIFF file, 1 to 8; 1 for any other
-// file and for one whose metadata cannot be read.
+// The EXIF orientation of a JPEG, TIFF, PNG or WebP file, 1 to 8; 1 for
+// any other file (HEIF's decoder turns its pictures itself) and for one
+// whose metadata cannot be read.
 int ReadOrientation(const std::string& path);
 
 // What a photo's EXIF says of the picture as a whole: its orientation (1
@@ -51,8 +52,8 @@ struct CopyFacts {
     double resolution = 0;
 };
 
-// Writes source's metadata into the JPEG or TIFF file output, whose
-// pixels are upright. Returns "" or the words for the report: what was
+// Writes source's metadata (of a JPEG, TIFF, PNG, WebP or HEIF file) into
+// the JPEG, TIFF, PNG or WebP file output, whose pixels are upright. Returns "" or the words for the report: what was
 // skipped, and why. damaged, when given, says whether the rewrite failed
 // while writing the file (a full disk), leaving it unfit to keep.
 std::string CarryMetadata(const std::string& source, const std::string& output,
