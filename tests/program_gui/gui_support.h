@@ -1,5 +1,6 @@
 // Helpers the window tests share: a click where a person clicks a control,
-// and a 300 dpi TIFF written by the library with samples from a function.
+// delivered through the window system, and a 300 dpi TIFF written by the
+// library with samples from a function.
 #pragma once
 
 #include <ORVIX_0500.h>
@@ -14,11 +15,23 @@
 
 namespace gui_support {
 
+// Clicks go to the widget's top-level window as the window system would
+// deliver them, so a window blocked by a modal dialog does not get them.
+inline void ClickAt(QWidget* w, QPoint at, Qt::MouseButton button = Qt::LeftButton, bool twice = false) {
+    QVERIFY(w);
+    QWidget* top = w->window();
+    QVERIFY2(top->windowHandle(), qPrintable(top->objectName() + " has no window"));
+    const QPoint inTop = w->mapTo(top, at);
+    if (twice)
+        QTest::mouseDClick(top->windowHandle(), button, Qt::NoModifier, inTop);
+    else
+        QTest::mouseClick(top->windowHandle(), button, Qt::NoModifier, inTop);
+}
+
 // A check box is clicked on its box, anything else in its middle.
 inline void ClickOn(QWidget* w) {
     QVERIFY(w);
-    const QPoint at = qobject_cast<QCheckBox*>(w) ? QPoint(8, w->height() / 2) : w->rect().center();
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
+    ClickAt(w, qobject_cast<QCheckBox*>(w) ? QPoint(8, w->height() / 2) : w->rect().center());
 }
 
 using SampleFn = std::function<uint8_t(uint32_t x, uint32_t y, int channel)>;

@@ -112,12 +112,12 @@ private slots:
         QVERIFY(whole.pixelColor(middle) != QColor(192, 192, 192));
         QVERIFY(w.preview->windowTitle().contains("blocks.tif"));
 
-        QTest::mouseClick(frame, Qt::LeftButton, Qt::NoModifier, middle);
+        gui_support::ClickAt(frame, middle);
         const QImage in = Shown(frame);
         QVERIFY2(in != whole, "a left click left the picture as it was");
         QCOMPARE(MarginFault(in, w.preview->Model().Displayed()), QString());
 
-        QTest::mouseClick(frame, Qt::RightButton, Qt::NoModifier, middle);
+        gui_support::ClickAt(frame, middle, Qt::RightButton);
         const QImage out = Shown(frame);
         QVERIFY2(out != in, "a right click left the zoomed picture as it was");
         QCOMPARE(MarginFault(out, w.preview->Model().Displayed()), QString());
@@ -145,7 +145,7 @@ private slots:
         QVERIFY(third.bitmap);  // a picture was made for it
         const QPoint at((third.cell.left + third.cell.right) / 2, (third.cell.top + third.cell.bottom) / 2);
         QVERIFY2(w.thumbnails->Canvas()->rect().contains(at), "the third cell is off the canvas");
-        QTest::mouseClick(w.thumbnails->Canvas(), Qt::LeftButton, Qt::NoModifier, at);
+        gui_support::ClickAt(w.thumbnails->Canvas(), at);
         QCOMPARE(w.dialog->Model().List().Selected(), 2);
         QCOMPARE(list->currentRow(), 2);
         QCOMPARE(list->currentItem()->text(), QString("c.tif"));

@@ -565,8 +565,8 @@ private slots:
             dlg->Tree()->scrollToItem(alpha);
             // A view takes a double-click only on the item its press landed on.
             const QPoint at = dlg->Tree()->visualItemRect(alpha).center();
-            QTest::mouseClick(dlg->Tree()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-            QTest::mouseDClick(dlg->Tree()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            gui_support::ClickAt(dlg->Tree()->viewport(), at);
+            gui_support::ClickAt(dlg->Tree()->viewport(), at, Qt::LeftButton, true);
         });
         ClickId(d, kSelectDestination);
         QCOMPARE(watcher.seen, QStringList{"CFolderTreeDlg|FTPTREE"});
