@@ -112,8 +112,11 @@ void ThumbnailModel::Select(int index) {
     if (active_ && index >= 0 && index < kMaxItems) flags_[size_t(index)] = true;
 }
 
+// A new list may reuse names from another folder: no picture may outlive it.
 void ThumbnailModel::Forget() {
     cells_.clear();
+    Release(-1);
+    scrollPos_ = 0;
     lastScrolled_ = -1;
 }
 

@@ -90,7 +90,8 @@ public:
     void Deactivate() { active_ = false; }
     bool Active() const { return active_; }
     void Select(int index);
-    // Before a new file list: the cells are laid out again at the next load.
+    // Before a new file list: the cells are laid out again and every
+    // thumbnail is made again at the next load.
     void Forget();
     // The bitmap and name of one entry; an index outside the table releases all.
     void Release(int index);

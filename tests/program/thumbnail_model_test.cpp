@@ -5,8 +5,10 @@
 #include "naming.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -23,6 +25,16 @@ protected:
         }
         List(names);
         thumbnails.SetClientRect(CRect{0, 0, 300, clientHeight});
+        dialog.Click(tolvane::kPreviewThumbnails);
+    }
+    // Every file of folder listed, then "PreviewThumbnails" ticked.
+    void OpenColumnOf(const std::string& folder) {
+        std::vector<std::string> selection{folder};
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            if (e.is_regular_file()) selection.push_back(e.path().filename().string());
+        std::sort(selection.begin() + 1, selection.end());
+        dialog.ListFiles(selection);
+        thumbnails.SetClientRect(CRect{0, 0, 300, 640});
         dialog.Click(tolvane::kPreviewThumbnails);
     }
     // The middle of the cell in row r of the page.
@@ -147,6 +159,31 @@ TEST_F(ThumbnailTest, ClickingACellSelectsItInTheList) {
     thumbnails.RightRelease(kCellX, RowY(2));
     EXPECT_FALSE(thumbnails.SelectedFlag(2));
     EXPECT_EQ(dialog.List().Selected(), 2);
+}
+
+// A second list, of the same names in another folder with other sizes,
+// shows its own pictures and captions, not the first list's.
+TEST_F(ThumbnailTest, ASecondListMakesItsOwnThumbnails) {
+    const struct { const char* name; uint32_t first[2], second[2]; int bitmap[2]; } cases[] = {
+        {"a.tif", {16, 12}, {3000, 2000}, {80, 53}}, {"b.tif", {3000, 2000}, {2000, 4000}, {40, 80}}};
+    std::filesystem::create_directory(dir.path() / "img" / "other");
+    for (const auto& c : cases) {
+        WriteImage(c.name, c.first[0], c.first[1], 1, false);
+        WriteImage(std::string("other/") + c.name, c.second[0], c.second[1], 1, false);
+    }
+    OpenColumnOf((dir.path() / "img").string());
+    ASSERT_EQ(thumbnails.Page().cells.size(), 2u);
+    OpenColumnOf((dir.path() / "img" / "other").string());
+    const tolvane::ThumbnailPage page = thumbnails.Page();
+    ASSERT_EQ(page.cells.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(page.cells[i].caption, tolvane::Format("%d  %u x %u", int(i) + 1, c.second[0], c.second[1]));
+        ASSERT_NE(page.cells[i].bitmap, nullptr);
+        EXPECT_EQ(page.cells[i].bitmap->width, c.bitmap[0]);
+        EXPECT_EQ(page.cells[i].bitmap->height, c.bitmap[1]);
+    }
 }
 
 struct ScrollCase {
