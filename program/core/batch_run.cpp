@@ -73,16 +73,20 @@ std::string ScaleDialogModel::TroubleButtonText() const {
 }
 
 void ScaleDialogModel::ProcessAll() {
+    // A click queued while a file converts must not start a second run.
+    if (running_ || OutputBeyondLimit()) return;
     SetVisible(kDone, false);
     const int n = list_.Count();
     if (destination_.empty()) destination_ = sourceFolder_;
     timerMode_ = 0;
     outcomes_.clear();
     if (n == 0) return;
+    SetRunning(true);
     // What a killed run of this host left half-written goes first.
     RemoveLeftovers(destination_, kPartialPrefix);
     ConvertPosition(0);
     if (n == 1) {
+        SetRunning(false);
         SetVisible(kDone, true);
         SetWait(false);
         closeGuard_ = 1;
@@ -92,6 +96,18 @@ void ScaleDialogModel::ProcessAll() {
         closeGuard_ = 1;
         SetWait(false);
     }
+}
+
+// The size in the fields is refused before anything is written when the
+// library could not hold an image of it; true when it was.
+bool ScaleDialogModel::OutputBeyondLimit() {
+    const int width = TextToInt(Text(kOutWidth)), height = TextToInt(Text(kOutHeight));
+    if (!BeyondPixelLimit(width, height)) return false;
+    view_.ShowMessage(Format("An output of %d x %d pixels is larger than the image library can make "
+                             "(at most %llu pixels). Choose a smaller size.",
+                             width, height, static_cast<unsigned long long>(LibraryPixelLimit())),
+                      "Output too large");
+    return true;
 }
 
 void ScaleDialogModel::TimerTick(int id) {
@@ -107,6 +123,7 @@ void ScaleDialogModel::BatchTick() {
     const int n = list_.Count();
     if (n <= 1) {
         timerMode_ = 0;
+        SetRunning(false);
         return;
     }
     if (busy_) {
@@ -117,6 +134,7 @@ void ScaleDialogModel::BatchTick() {
         // Asked to stop: no further file is begun.
         batchIndex_ = -1;
         timerMode_ = 0;
+        SetRunning(false);
         SetVisible(kDone, true);
         return;
     }
@@ -140,6 +158,7 @@ void ScaleDialogModel::BatchTick() {
         view_.StartTimer(kTimerId, kBatchPeriod);
     } else {
         batchIndex_ = -1;
+        SetRunning(false);
         SetVisible(kDone, true);
     }
 }
@@ -153,8 +172,8 @@ void ScaleDialogModel::BackgroundLoadTick() {
     if (loadName_.empty()) {
         timerMode_ = 0;
         view_.PreviewRepaint();
-        // A run interrupted by the load goes on.
-        if (batchIndex_ != -1) view_.StartTimer(kTimerId, kBatchPeriod);
+        // A run interrupted by the load goes on, also before its first tick.
+        if (running_) view_.StartTimer(kTimerId, kBatchPeriod);
         return;
     }
     ImgClass* img = cache_.FindOrAdd(loadName_);
@@ -286,7 +305,8 @@ bool ScaleDialogModel::WriteFile(const FilePlan& plan, FileOutcome& outcome) {
         outcome.reason = "the output would have no pixels";
         return false;
     }
-    const uint64_t expected =
+    // No room is made for a source the library will refuse to read.
+    const uint64_t expected = BeyondPixelLimit(header_.Width, header_.Height) ? 0 :
         uint64_t(std::max(header_.Width, 0)) * uint64_t(std::max(header_.Height, 0)) * uint64_t(std::max<int>(header_.Samples, 1));
     ImgClass reduced;
     ImgClass* source = plan.reduceOnLoad ? ReadReduced(plan, expected, reduced) : LoadIntoCache(plan.source, expected);
@@ -353,8 +373,7 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
     plan.source = outcome.source = p;
     SetWait(true);
     headerPath_ = HeaderPathFor(Get_Temp_Path(), p);
-    SetControlText(kOutputName, OutputNameFor(Destination(), i, FileNamePart(p)));
-    FixOutputExtension();
+    ShowOutputName(i, p);
     if (MakeHeader(p) || Read_Hdr(headerPath_.c_str(), &header_)) {
         outcome.reason = LibraryReason("no header could be made for it");
         return false;
@@ -380,6 +399,11 @@ bool ScaleDialogModel::PrepareFile(int i, FilePlan& plan, FileOutcome& outcome, 
                               : TextToDouble(Text(kScale)) * 0.01;
     plan.format = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
     PlanSize(plan, uprightWidth, uprightHeight);
+    if (BeyondPixelLimit(plan.outWidth, plan.outHeight)) {
+        outcome.reason = Format("an output of %d x %d pixels is larger than the image library can make",
+                                plan.outWidth, plan.outHeight);
+        return false;
+    }
     return true;
 }
 
@@ -535,13 +559,11 @@ bool ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& writt
     return false;
 }
 
+// A quality that is not a whole number from 1 to 100 becomes 75, in the
+// field too.
 int ScaleDialogModel::JpegQuality() {
-    int q = TextToInt(Text(kQuality));
-    if (q < 0 || q > 100) {
-        SetControlText(kQuality, "75");
-        q = 75;
-    }
-    return q;
+    if (!IsWholeNumberIn(Text(kQuality), 1, 100)) SetControlText(kQuality, "75");
+    return TextToInt(Text(kQuality));
 }
 
 // The cached source written as it is, under the output's name for the call.
@@ -583,18 +605,22 @@ ImgClass* ScaleDialogModel::LoadIntoCache(const std::string& path, uint64_t expe
     return img;
 }
 
-// Reads img, evicting the largest cached image after each failure; false
-// when nothing is left to evict. The last-error text holds the last try's.
+// Reads img; a read that ran out of memory is tried again after the
+// largest cached image goes, while one can go. Any other failure (a
+// damaged file, a size beyond the library's limit) costs the cache
+// nothing. The last-error text holds the last try's.
 bool ScaleDialogModel::ReadEvicting(ImgClass& img, int width, int height) {
     const int orientation = ReadOrientation(img.ImgStruct.FileName);
     for (;;) {
         Post_Error("");
+        errno = 0;
         if (!ReadImageUpright(false, img, orientation, width, height)) {
             NoteReadWarning(img.ImgStruct.FileName);
             return true;
         }
+        const bool outOfMemory = ReadRanOutOfMemory(Get_Last_Error(), errno);
         img.FreeData();
-        if (!cache_.EvictLargest(&img)) return false;
+        if (!outOfMemory || !cache_.EvictLargest(&img)) return false;
     }
 }
 
@@ -604,6 +630,7 @@ void ScaleDialogModel::NoteReadWarning(const std::string& path) { readWarnings_[
 
 void ScaleDialogModel::Cancel() {
     view_.StopTimer(kTimerId);
+    SetRunning(false);
     if (!list_.Empty() && (timerMode_ == 1 || busy_ || closeGuard_ == 0)) {
         batchIndex_ = -1;
         SetVisible(kDone, true);

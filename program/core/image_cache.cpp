@@ -2,6 +2,8 @@
 
 #include "platform.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 namespace tolvane {
@@ -21,6 +23,30 @@ uint64_t ImageCache::DefaultBudget() {
         if (value > 0) return uint64_t(value) << 20;
     }
     return platform::UsableMemory() / 4;
+}
+
+uint64_t LibraryPixelLimit() {
+    static const uint64_t limit = [] {
+        const char* text = std::getenv("ORVIX_MAX_PIXELS");
+        if (!text || !*text || text[0] == '-') return uint64_t{1} << 30;
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(text, &end, 10);
+        return *end != '\0' || value == 0 ? uint64_t{1} << 30 : uint64_t{value};
+    }();
+    return limit;
+}
+
+bool BeyondPixelLimit(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0) return false;
+    // By division: width x height may not fit 64 bits.
+    return uint64_t(height) > LibraryPixelLimit() / uint64_t(width);
+}
+
+bool ReadRanOutOfMemory(const std::string& lastError, int error) {
+    if (error == ENOMEM) return true;
+    std::string words = lastError;
+    for (char& c : words) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return words.find("no memory") != std::string::npos || words.find("memory allocation") != std::string::npos;
 }
 
 int ImageCache::IndexOf(const std::string& name) const {

@@ -61,6 +61,19 @@ private:
     uint64_t budget_;
 };
 
+// The most pixels the image library reads or makes for one image:
+// ORVIX_MAX_PIXELS from the environment, else 2^30. The library takes it
+// from the same place when it loads and offers no query for it.
+uint64_t LibraryPixelLimit();
+// Whether a width x height image is more than the library will hold; a
+// size with no pixels is not.
+bool BeyondPixelLimit(int64_t width, int64_t height);
+
+// Whether a failed read ran out of memory, from the library's last-error
+// text (its allocation failures say "no memory" or "memory allocation") or
+// the system's error number. Only then can evicting cached images help.
+bool ReadRanOutOfMemory(const std::string& lastError, int error);
+
 // 32 paths waiting to be loaded for the preview.
 class PendingLoads {
 public:

@@ -53,6 +53,11 @@ std::string OutputNameFor(const std::string& folder, int position, const std::st
     return Format("%sA%03d_%s", folder.c_str(), position, name.c_str());
 }
 
+std::string RunOutputName(const std::string& folder, int position, const std::string& name, char format) {
+    const char* ext = format == 'B' ? "bmp" : format == 'J' ? "jpg" : "tif";
+    return MakeUniqueName(ReplaceExtension(OutputNameFor(folder, position, name), ext));
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + platform::kSeparator + name;
 }

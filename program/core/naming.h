@@ -24,6 +24,11 @@ std::string MakeUniqueName(const std::string& path);
 // folder (ending with a separator) + "A" + position as "%03d" + "_" + name.
 std::string OutputNameFor(const std::string& folder, int position, const std::string& name);
 
+// The name the file at position is written under in format ('T', 'J' or
+// 'B'): OutputNameFor with the format's extension, its first letter
+// stepped while the name is taken. The dialog shows this same name.
+std::string RunOutputName(const std::string& folder, int position, const std::string& name, char format);
+
 // folder + separator + name, the way the dialog forms its source paths.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

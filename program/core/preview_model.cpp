@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace tolvane {
 
@@ -316,6 +317,8 @@ void PreviewModel::ClearZoom() {
 // ---- Events -----------------------------------------------------------------------------
 
 PreviewReply PreviewModel::LeftRelease(int x, int y) {
+    // The release that ends a double-click is part of it, not a new zoom.
+    if (std::exchange(afterDoubleClick_, false)) return PreviewReply::Nothing;
     if (sizing_ || positioning_) {
         const bool positioned = positioning_;
         sizing_ = positioning_ = false;
@@ -335,6 +338,7 @@ PreviewReply PreviewModel::RightRelease(int x, int y) {
 // The crop goes with the zoom, so the next click zooms from the picture shown.
 PreviewReply PreviewModel::DoubleClick() {
     ClearZoom();
+    afterDoubleClick_ = true;
     return PreviewReply::Repaint;
 }
 

@@ -81,7 +81,8 @@ public:
     // ---- The user's clicks and keys ----
     PreviewReply LeftRelease(int x, int y);   // zoom in
     PreviewReply RightRelease(int x, int y);  // zoom out
-    PreviewReply DoubleClick();               // back to the whole image
+    // Back to the whole image; the left release that follows is ignored.
+    PreviewReply DoubleClick();
     PreviewReply Wheel();
     PreviewReply Hide();  // "Hide" and the "%" key
     PreviewReply Enter();
@@ -153,6 +154,7 @@ private:
     bool sizing_ = false;
     bool positioning_ = false;
     bool sizeSeen_ = false;
+    bool afterDoubleClick_ = false;  // its trailing release is still to come
     std::string lastResult_;
     std::string caption_;
     ImgClass display_;

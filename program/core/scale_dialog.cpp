@@ -7,6 +7,7 @@
 #include "metadata.h"
 #include "naming.h"
 #include "platform.h"
+#include "selection.h"
 #include "text.h"
 
 #include <algorithm>
@@ -28,13 +29,33 @@ int TruncInt(double v) {
 }
 
 ScaleDialogModel* g_progressTarget = nullptr;
-}  // namespace
 
-const char ScaleDialogModel::kFileFilter[] =
+constexpr char kFormatFilter[] =
     "TIFF Files (*.TIF;*.tif;*.TIFF;*.tiff)|*.tif;*.TIF;*.tiff;*.TIFF|"
     "JPG Files(*.JPG;*.jpg;*.jpeg;*.JPEG)|*.jpg;*.JPG;*.jpeg;*.JPEG|"
     "BMP Files(*.BMP;*.bmp)|*.bmp;*.BMP|DCR Files(*.DCR;*.dcr)|*.Dcr;*.DCR;*.dcr|"
     "Targa Files(*.tga;*.TGA)|*.tga;*.TGA|All files (*.*)|*.*||";
+
+// "All Images" offers every pattern of the format entries, so a new format
+// is offered there by being listed once.
+std::string FilterWithAllImages() {
+    std::string patterns;
+    for (const FileFilter& f : ParseFileFilter(kFormatFilter))
+        for (const std::string& p : f.patterns)
+            if (p != "*.*") patterns += (patterns.empty() ? "" : ";") + p;
+    return "All Images (" + patterns + ")|" + patterns + "|" + kFormatFilter;
+}
+
+// Fields in which only a number above 0 makes sense.
+bool PositiveOnly(int id) {
+    switch (id) {
+    case kOutWidth: case kOutHeight: case kOutSizeX: case kOutSizeY: case kOutRes: case kFitSize: return true;
+    default: return false;
+    }
+}
+}  // namespace
+
+const std::string ScaleDialogModel::kFileFilter = FilterWithAllImages();
 
 ScaleDialogModel::ScaleDialogModel(DialogView& view, std::string processorPath)
     : view_(view),
@@ -57,9 +78,13 @@ std::string ScaleDialogModel::Destination() const {
 
 void ScaleDialogModel::SetControlText(int id, const std::string& text) {
     controls_.at(id).text = text;
+    // What the model writes is what a later edit falls back to.
+    beforeEdit_.erase(id);
     view_.ControlChanged(id);
     // Writing the output resolution counts as a change of it, as typing does.
     if (id == kOutRes) RecalcPhysicalSize();
+    // However the output size changes, its byte count follows.
+    if (id == kOutWidth || id == kOutHeight) ShowUncompressedSize();
 }
 
 void ScaleDialogModel::SetVisible(int id, bool visible) {
@@ -75,6 +100,11 @@ void ScaleDialogModel::SetEnabled(int id, bool enabled) {
 void ScaleDialogModel::SetChecked(int id, bool checked) {
     controls_.at(id).checked = checked;
     view_.ControlChanged(id);
+}
+
+void ScaleDialogModel::SetRunning(bool on) {
+    running_ = on;
+    for (int id : {kProcessAll, kSelectImage, kRemoveFromList, kRemoveAll}) SetEnabled(id, !on);
 }
 
 void ScaleDialogModel::SetWait(bool on) {
@@ -104,6 +134,7 @@ void ScaleDialogModel::ProgressCallback(int total, int done) {
 // ---- Events ------------------------------------------------------------------
 
 void ScaleDialogModel::SetText(int id, const std::string& text) {
+    beforeEdit_.try_emplace(id, controls_.at(id).text);
     controls_.at(id).text = text;
     if (id == kOutRes) RecalcPhysicalSize();
 }
@@ -134,6 +165,9 @@ void ScaleDialogModel::Click(int id) {
 }
 
 void ScaleDialogModel::FieldLeft(int id) {
+    if (id == kQuality) JpegQuality();
+    if (PositiveOnly(id) && RestoreIfNotPositive(id)) return;
+    beforeEdit_.erase(id);
     switch (id) {
     case kFitSize: ApplyFitMode(true); break;
     case kOutWidth: WidthEdited(); break;
@@ -143,6 +177,15 @@ void ScaleDialogModel::FieldLeft(int id) {
     case kScale: ScaleEdited(); break;
     default: break;
     }
+}
+
+// A field left holding something other than a number above 0 gets back
+// what it held before the typing began; true when it did.
+bool ScaleDialogModel::RestoreIfNotPositive(int id) {
+    const auto before = beforeEdit_.find(id);
+    if (IsPositiveNumber(Text(id)) || before == beforeEdit_.end()) return false;
+    SetControlText(id, before->second);
+    return true;
 }
 
 int ScaleDialogModel::SpinDelta(int id, int delta) {
@@ -165,6 +208,7 @@ void ScaleDialogModel::SelectListItem(int index) {
 // ---- Select Image --------------------------------------------------------------
 
 void ScaleDialogModel::SelectImage() {
+    if (running_) return;
     ClearForSelection();
     if (sourceFolder_.empty()) sourceFolder_ = platform::PicturesFolder();
     const std::vector<std::string> selection = view_.ChooseFiles(sourceFolder_, kFileFilter);
@@ -179,13 +223,15 @@ void ScaleDialogModel::ClearForSelection() {
     }
     if (view_.PreviewExists()) view_.PreviewDismiss();
     list_.Clear();
+    nameFile_.clear();
     ListChanged();
     SetVisible(kDone, false);
     SetProgress(100, 0);
 }
 
 void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
-    if (selection.empty()) return;
+    // Files dropped during a run wait for its end: the run walks the list.
+    if (selection.empty() || running_) return;
     ClearForSelection();
     view_.ThumbnailsForgetAll();
     DeleteWorkingFiles(Get_Temp_Path(), "");
@@ -218,8 +264,7 @@ void ScaleDialogModel::ListFiles(const std::vector<std::string>& selection) {
     if (shown < 0) return;
     // Every further name is listed; the staging list has no bound, so lists
     // of any length convert.
-    for (size_t j = 1; j < staging_.size(); ++j)
-        SetControlText(kOutputName, MakeUniqueName(OutputNameFor(Destination(), int(j), FileNamePart(staging_[j]))));
+    for (size_t j = 1; j < staging_.size(); ++j) ShowOutputName(int(j), staging_[j]);
     list_.Select(shown);
     ListChanged();
     if (destination_.empty()) destination_ = sourceFolder_;
@@ -318,9 +363,7 @@ bool ScaleDialogModel::ShowImageInfo(int index, const std::string& path) {
         SetControlText(kOutWidth, Format("%d", TruncInt(p * 0.01 * w)));
         RecalcOutputSize();
     }
-    const std::string name = OutputNameFor(Destination(), index, FileNamePart(path));
-    SetControlText(kOutputName, MakeUniqueName(name));
-    FixOutputExtension();
+    ShowOutputName(index, path);
     if (PixelMode()) {
         if (!(TextToDouble(Text(kScale)) > 0)) SetControlText(kScale, "100.00");
     } else {
@@ -379,6 +422,9 @@ void ScaleDialogModel::ShowInputResolution(int width, int height, double xres, i
         SetControlText(kInResLabel, "Res NONE");
         SetControlText(kInRes, "");
         SetControlText(kInSizeLabel, "??");
+        // Without a resolution there is no print size: none of the last file's.
+        SetControlText(kInSizeX, "");
+        SetControlText(kInSizeY, "");
     }
 }
 
@@ -444,8 +490,14 @@ void ScaleDialogModel::RecalcPhysicalSize() {
 }
 
 void ScaleDialogModel::ShowUncompressedSize() {
+    const int width = TextToInt(Text(kOutWidth)), height = TextToInt(Text(kOutHeight));
+    // A size the library refuses has no byte count worth showing.
+    if (BeyondPixelLimit(width, height)) {
+        SetControlText(kUncompressedSize, " too large");
+        return;
+    }
     // In 64 bits: a large image's byte count passes what 32 bits hold.
-    const int64_t b = int64_t{TextToInt(Text(kOutWidth))} * TextToInt(Text(kOutHeight)) * header_.Samples;
+    const int64_t b = int64_t{width} * height * header_.Samples;
     if (b < 1048576)
         SetControlText(kUncompressedSize, Format(" %d Kb", TruncInt(b / 1024.0 + 0.5)));
     else
@@ -524,12 +576,25 @@ void ScaleDialogModel::ShowFormat(int index) {
     }
 }
 
+// The name of a listed file is made afresh by the run's rule, so that it
+// is the name the run writes; other names only change their extension.
 void ScaleDialogModel::FixOutputExtension() {
     const std::string& name = Text(kOutputName);
     if (!name.empty() && platform::IsSeparator(name.back())) return;
     const char letter = Text(kFormat).empty() ? 'T' : Text(kFormat)[0];
+    if (!nameFile_.empty()) {
+        SetControlText(kOutputName, RunOutputName(Destination(), namePosition_, nameFile_, letter));
+        return;
+    }
     const char* ext = letter == 'B' ? "bmp" : letter == 'J' ? "jpg" : "tif";
     SetControlText(kOutputName, MakeUniqueName(ReplaceExtension(name, ext)));
+}
+
+void ScaleDialogModel::ShowOutputName(int position, const std::string& source) {
+    namePosition_ = position;
+    nameFile_ = FileNamePart(source);
+    SetControlText(kOutputName, OutputNameFor(Destination(), position, nameFile_));
+    FixOutputExtension();
 }
 
 void ScaleDialogModel::WidthEdited() {
@@ -590,7 +655,7 @@ void ScaleDialogModel::ScaleEdited() {
 
 void ScaleDialogModel::RemoveFromList() {
     const int sel = list_.Selected();
-    if (sel < 0) return;
+    if (sel < 0 || running_) return;
     if (Checked(kRemoveAll)) {
         const std::string keep = list_.Text(sel);
         list_.Clear();
@@ -697,14 +762,16 @@ void ScaleDialogModel::ApplyFitMode(bool reapply) {
         SetVisible(kQuality, true);
         SetVisible(kQualityLabel, true);
     }
-    std::string name = Text(kOutputName);
-    if (!FileNamePart(name).empty())
-        name = ReplaceExtension(name, "jpg");
-    else if (list_.Selected() >= 0)
-        name += list_.Text(list_.Selected());
-    else
-        name = Destination();
-    SetControlText(kOutputName, MakeUniqueName(name));
+    if (nameFile_.empty()) {
+        std::string name = Text(kOutputName);
+        if (!FileNamePart(name).empty())
+            name = ReplaceExtension(name, "jpg");
+        else if (list_.Selected() >= 0)
+            name += list_.Text(list_.Selected());
+        else
+            name = Destination();
+        SetControlText(kOutputName, MakeUniqueName(name));
+    }
     FixOutputExtension();
     SetVisible(kLimitMemory, false);
     SetChecked(kScaleMode, true);

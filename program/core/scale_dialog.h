@@ -42,7 +42,8 @@ public:
     static constexpr int kTimerId = 10;
     static constexpr int kBatchPeriod = 100;   // ms between two files
     static constexpr int kSelectionLoad = 50;  // ms before a background load
-    static const char kFileFilter[];
+    // The open-file dialog's filter: "All Images" first, then each format.
+    static const std::string kFileFilter;
 
     ScaleDialogModel(DialogView& view, std::string processorPath);
     ~ScaleDialogModel();
@@ -64,6 +65,9 @@ public:
     const std::string& ProcessorPath() const { return processorPath_; }
     bool Closed() const { return closed_; }
     int TimerMode() const { return timerMode_; }
+    // Whether a run is under way: Process All, Select Image and the list's
+    // changes are refused until it ends.
+    bool Running() const { return running_; }
     int BatchIndex() const { return batchIndex_; }
     bool WaitCursor() const { return waitCursor_; }
     const std::string& HeaderPath() const { return headerPath_; }
@@ -92,6 +96,9 @@ public:
     int SpinDelta(int id, int delta);
     void SelectListItem(int index);
     void ListDoubleClicked() { RefreshSelection(); }
+    // The row the user sees at the top of the list; the selection's
+    // scrolling steps from it.
+    void ListScrolled(int topRow) { list_.SetTop(topRow); }
     void TimerTick(int id);
 
     // Select Image once the open-file dialog has answered; also for files
@@ -140,6 +147,9 @@ private:
     bool Checked(int id) const { return controls_.at(id).checked; }
     bool PixelMode() const { return Checked(kScaleMode); }
     void SetWait(bool on);
+    void SetRunning(bool on);
+    bool RestoreIfNotPositive(int id);
+    bool OutputBeyondLimit();
     void SetProgress(int range, int position);
     void SetProgressPosition(int position);
     void ListChanged() { view_.ListChanged(); }
@@ -161,6 +171,7 @@ private:
     int FormatSpin(int delta);
     void ShowFormat(int index);
     void FixOutputExtension();
+    void ShowOutputName(int position, const std::string& source);
     void WidthEdited();
     void HeightEdited();
     void SizeXEdited();
@@ -233,6 +244,13 @@ private:
     int timerMode_ = 0;
     int batchIndex_ = -1;
     bool busy_ = false;
+    bool running_ = false;
+    // What an edited field held before the user's typing began, by id.
+    std::map<int, std::string> beforeEdit_;
+    // The list position and file name that 1011 names; "" when it names
+    // no file of the list.
+    int namePosition_ = 0;
+    std::string nameFile_;
     bool closed_ = false;
     std::function<bool(int)> keep_;
     bool keepSources_ = true;

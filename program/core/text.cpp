@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,32 @@ std::string Format(const char* format, ...) {
     }
     va_end(args);
     return text;
+}
+
+namespace {
+// The text without blanks around it, and whether anything is left.
+bool Trimmed(const std::string& text, std::string& out) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return false;
+    out = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    return true;
+}
+}  // namespace
+
+bool IsPositiveNumber(const std::string& text) {
+    std::string t;
+    if (!Trimmed(text, t)) return false;
+    char* end = nullptr;
+    const double v = std::strtod(t.c_str(), &end);
+    return *end == '\0' && std::isfinite(v) && v > 0;
+}
+
+bool IsWholeNumberIn(const std::string& text, long lo, long hi) {
+    std::string t;
+    if (!Trimmed(text, t)) return false;
+    char* end = nullptr;
+    const long v = std::strtol(t.c_str(), &end, 10);
+    return *end == '\0' && v >= lo && v <= hi;
 }
 
 bool Contains(const std::string& text, const char* part) {

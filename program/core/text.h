@@ -13,6 +13,11 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 inline int TextToInt(const std::string& text) { return std::atoi(text.c_str()); }
 inline double TextToDouble(const std::string& text) { return std::atof(text.c_str()); }
 
+// Whether the whole text, blanks around it aside, is a finite number > 0.
+bool IsPositiveNumber(const std::string& text);
+// Whether the whole text, blanks around it aside, is a whole number in lo..hi.
+bool IsWholeNumberIn(const std::string& text, long lo, long hi);
+
 bool Contains(const std::string& text, const char* part);
 
 // The text with every run of line breaks and tabs made one blank, trimmed.

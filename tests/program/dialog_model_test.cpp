@@ -5,11 +5,15 @@
 
 #include "app_settings.h"
 #include "controls.h"
+#include "image_cache.h"
 #include "naming.h"
 #include "scale_dialog.h"
 
 #include <gtest/gtest.h>
 
+#include <tiffio.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -172,8 +176,10 @@ TEST_F(DialogModelTest, UncompressedSizeText) {
         {3, "500", " 732 Kb"},
         {3, "1000", " 3 Mb"},
         {1, "1024", " 1 Mb"},
-        // 4.8e9 bytes: more than 32 bits hold.
-        {3, "40000", " 4578 Mb"},
+        // 2.7e9 bytes: more than a signed 32-bit product holds.
+        {3, "30000", " 2575 Mb"},
+        // 1.6e9 pixels: more than the library makes, so no byte count.
+        {3, "40000", " too large"},
     };
     for (const Row& r : rows) {
         ListBlank(1024, 1024, r.samples);
@@ -282,6 +288,14 @@ TEST_F(DialogModelTest, SelectionScrollsTheList) {
         model_.SelectListItem(row);
         EXPECT_EQ(model_.List().Top(), top) << "after selecting " << row;
         EXPECT_EQ(T(kOutputName), Src("A00" + std::to_string(row) + "_f" + std::to_string(row) + ".tif"));
+    }
+    // The steps start from the row the user scrolled to, not the model's own.
+    // {scrolled to, selected row, top row afterwards}
+    const int scrolled[][3] = {{5, 6, 5}, {5, 9, 5}, {2, 9, 3}, {5, 5, 4}, {8, 3, 7}, {0, 4, 0}};
+    for (const auto& [scrolledTo, row, top] : scrolled) {
+        model_.ListScrolled(scrolledTo);
+        model_.SelectListItem(row);
+        EXPECT_EQ(model_.List().Top(), top) << "scrolled to " << scrolledTo << ", selecting " << row;
     }
 }
 
@@ -481,4 +495,213 @@ TEST_F(DialogModelTest, OutputResolutionKeepsItsMeaning) {
     const testing_support::TiffTags tags = testing_support::ReadTiffTags(view_.outcomes[0].output);
     ASSERT_TRUE(tags.opened);
     EXPECT_EQ(tags.unit, 1);
+}
+
+// A field left holding nonsense gets back what it held before the typing;
+// a quality that is not a whole 1 to 100 becomes 75. Rows run in order on
+// a 3000 x 2000 image at 300 dpi, in percent mode.
+TEST_F(DialogModelTest, FieldsLeftWithNonsenseGetTheirValueBack) {
+    ListBlank(3000, 2000);
+    model_.SpinDelta(kFormatSpin, -1);  // JPEG shows the quality
+    struct Row { int id; const char* typed; const char* shown; const char* outWidth; const char* sizeX; };
+    const Row rows[] = {
+        {kQuality, "abc", "75", "3000", "10.00"},  {kQuality, "0", "75", "3000", "10.00"},
+        {kQuality, "150", "75", "3000", "10.00"},  {kQuality, "12.5", "75", "3000", "10.00"},
+        {kQuality, " 50 ", " 50 ", "3000", "10.00"},
+        {kOutHeight, "abc", "2000", "3000", "10.00"}, {kOutHeight, "0", "2000", "3000", "10.00"},
+        {kOutHeight, "-5", "2000", "3000", "10.00"},  {kOutHeight, "", "2000", "3000", "10.00"},
+        {kOutHeight, "1000", "1000", "1500", "5.00"},
+        {kOutWidth, "-5", "1500", "1500", "5.00"},    {kOutWidth, "abc", "1500", "1500", "5.00"},
+        {kOutSizeX, "abc", "5.00", "1500", "5.00"},   {kOutSizeY, "-1", "3.33", "1500", "5.00"},
+        {kOutRes, "abc", " 300.000", "1500", "5.00"}, {kOutRes, "-5", " 300.000", "1500", "5.00"},
+        {kFitSize, "-5", "300", "1500", "5.00"},      {kFitSize, "0", "300", "1500", "5.00"},
+        {kScale, "abc", "100.00", "3000", "10.00"},
+    };
+    for (const Row& r : rows) {
+        // Typing char by char: what the field held before the first one counts.
+        std::string typing;
+        for (char c : std::string(r.typed)) model_.SetText(r.id, typing += c);
+        if (typing.empty()) model_.SetText(r.id, "");
+        model_.FieldLeft(r.id);
+        const std::string where = std::to_string(r.id) + " \"" + r.typed + "\"";
+        ExpectTexts(model_, {{r.id, r.shown}, {kOutWidth, r.outWidth}, {kOutSizeX, r.sizeX}}, where);
+    }
+    // The run writes with the quality the field shows.
+    model_.SetText(kQuality, "abc");
+    WriteImages({"q.tif"});
+    ListNames({"q.tif"});
+    model_.SetText(kScale, "50");  // scaled: an unscaled JPEG is written at 75 anyway
+    model_.FieldLeft(kScale);
+    model_.Click(kProcessAll);
+    ASSERT_EQ(view_.outcomes.size(), 1u);
+    EXPECT_EQ(T(kQuality), "75");
+}
+
+// A size the library cannot hold shows no byte count and is refused, in
+// words, before anything is written.
+TEST_F(DialogModelTest, OutputBeyondThePixelLimitIsRefusedBeforeTheRun) {
+    WriteImages({"big.tif"});
+    ListNames({"big.tif"});
+    model_.SetText(kOutWidth, "50000");  // 50000 x 25000: beyond 2^30 pixels
+    model_.FieldLeft(kOutWidth);
+    ASSERT_EQ(T(kOutHeight), "25000");
+    EXPECT_EQ(T(kUncompressedSize), " too large");
+    model_.Click(kProcessAll);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_NE(view_.messages[0].first.find("50000 x 25000 pixels is larger than the image library can make"),
+              std::string::npos) << view_.messages[0].first;
+    EXPECT_TRUE(view_.outcomes.empty());
+    EXPECT_FALSE(fs::exists(Src("A000_big.tif")));
+    EXPECT_TRUE(model_.Get(kProcessAll).enabled);
+}
+
+// "Uncompressed Image Size" follows the output size whichever way it was
+// set; a file without a resolution shows no print size of the last one.
+TEST_F(DialogModelTest, UncompressedSizeFollowsEveryRouteToTheOutputSize) {
+    ListBlank(3000, 2000, 3);
+    struct Route { const char* name; std::vector<std::pair<int, std::string>> left; bool fit, pixels;
+                   const char *w, *h, *shown; };
+    const Route routes[] = {
+        {"fit 800", {{kFitSize, "800"}}, true, false, "800", "533", " 1 Mb"},
+        {"percent 50", {{kScale, "50"}}, false, true, "1500", "1000", " 4 Mb"},
+        {"2 inches", {{kOutSizeX, "2"}}, false, false, "600", "400", " 703 Kb"},
+        {"height 1200", {{kOutHeight, "1200"}}, false, false, "1800", "1200", " 6 Mb"},
+        {"fit 2000", {{kFitSize, "2000"}}, true, false, "2000", "1333", " 8 Mb"},
+    };
+    for (const Route& r : routes) {
+        if (r.fit) model_.Click(kFit);
+        if (r.pixels) model_.Click(kScaleMode);  // back to percent after a fit
+        for (const auto& [id, text] : r.left) {
+            model_.SetText(id, text);
+            model_.FieldLeft(id);
+        }
+        ExpectTexts(model_, {{kOutWidth, r.w}, {kOutHeight, r.h}, {kUncompressedSize, r.shown}}, r.name);
+        if (r.fit) model_.Click(kFit);
+    }
+    ASSERT_EQ(T(kInSizeX), "  10.000");
+    ListBlank(300, 200, 1, 1, 0.0);
+    ExpectTexts(model_, {{kInResLabel, "Res NONE"}, {kInSizeX, ""}, {kInSizeY, ""}}, "no resolution");
+}
+
+// The output-name field shows the name the run then writes, whatever is
+// already in the destination and however the format was chosen.
+TEST_F(DialogModelTest, OutputNameShownIsTheNameWritten) {
+    struct Row { std::vector<std::string> taken; int formatSpin; bool fit; const char* name; };
+    const Row rows[] = {
+        {{}, 0, false, "A001_b.tif"},
+        {{"A001_b.tif"}, -1, false, "A001_b.jpg"},
+        {{"A001_b.tif"}, 0, false, "B001_b.tif"},
+        {{"A001_b.tif", "A001_b.jpg"}, -1, false, "B001_b.jpg"},
+        {{"A001_b.tif"}, 0, true, "A001_b.jpg"},  // fit writes JPEG
+        {{"A001_b.tif", "B001_b.tif"}, -2, false, "A001_b.bmp"},
+    };
+    WriteImages({"a.tif", "b.tif"});
+    for (const Row& r : rows) {
+        const std::string where = std::string("expecting ") + r.name;
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        for (const std::string& t : r.taken) testing_support::WriteText(Out(t), "taken");
+        FakeView view;
+        ScaleDialogModel model(view, "");
+        model.SetDestination(out_);
+        view.files = {src_, "a.tif", "b.tif"};
+        model.Click(kSelectImage);
+        if (r.formatSpin) model.SpinDelta(kFormatSpin, r.formatSpin);
+        if (r.fit) model.Click(kFit);
+        model.SelectListItem(1);
+        EXPECT_EQ(model.Get(kOutputName).text, Out(r.name)) << where;
+        model.Click(kProcessAll);
+        view.RunTimer(model);
+        ASSERT_EQ(view.outcomes.size(), 2u) << where;
+        EXPECT_EQ(view.outcomes[1].output, Out(r.name)) << where << ": " << view.outcomes[1].reason;
+    }
+}
+
+// A view whose file hook clicks as a user would while a file converts.
+class ImpatientView : public FakeView {
+public:
+    ScaleDialogModel* model = nullptr;
+    std::vector<bool> processAllEnabled;
+    void FileFinished(const FileOutcome& o) override {
+        FakeView::FileFinished(o);
+        processAllEnabled.push_back(model->Get(kProcessAll).enabled);
+        for (int id : {kSelectImage, kRemoveFromList, kRemoveAll})
+            EXPECT_FALSE(model->Get(id).enabled) << "control " << id << " during a run";
+        EXPECT_TRUE(model->Running());
+        model->Click(kProcessAll);
+        model->Click(kRemoveFromList);
+        model->ListFiles({model->SourceFolder(), "a.tif"});
+    }
+};
+
+TEST_F(DialogModelTest, RunRefusesASecondRunAndListChanges) {
+    WriteImages({"a.tif", "b.tif", "c.tif"});
+    for (int files : {1, 3}) {
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        ImpatientView view;
+        ScaleDialogModel model(view, "");
+        view.model = &model;
+        model.SetDestination(out_);
+        view.files = files == 1 ? std::vector<std::string>{Src("a.tif")}
+                                : std::vector<std::string>{src_, "a.tif", "b.tif", "c.tif"};
+        model.Click(kSelectImage);
+        model.Click(kProcessAll);
+        // Clicks queued between two files are refused as well.
+        if (view.timerRunning) model.Click(kProcessAll);
+        view.RunTimer(model);
+        EXPECT_EQ(view.outcomes.size(), size_t(files));
+        EXPECT_EQ(view.processAllEnabled, std::vector<bool>(size_t(files), false));
+        EXPECT_EQ(model.List().Count(), files);
+        EXPECT_FALSE(model.Running());
+        for (int id : {kProcessAll, kSelectImage, kRemoveFromList, kRemoveAll})
+            EXPECT_TRUE(model.Get(id).enabled) << "control " << id << " after the run";
+        for (const auto& entry : fs::directory_iterator(out_))
+            EXPECT_EQ(entry.path().filename().string()[0], 'A') << entry.path();
+    }
+}
+
+// A read that fails for any reason but memory costs the cache nothing: a
+// TIFF whose header claims 40000 x 40000 leaves the other files' pixels.
+TEST_F(DialogModelTest, OnlyAReadOutOfMemoryEvictsCachedImages) {
+    WriteImages({"a.tif", "b.tif"});
+    {
+        TIFF* tif = TIFFOpen(Src("c_huge.tif").c_str(), "w");
+        ASSERT_NE(tif, nullptr);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 40000u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 40000u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 40000u);
+        unsigned char code[4] = {0x80, 0x00, 0x40, 0x40};  // clear code, end of information
+        TIFFWriteRawStrip(tif, 0, code, sizeof code);
+        TIFFClose(tif);
+    }
+    model_.SetDestination(out_);
+    ListNames({"a.tif", "b.tif", "c_huge.tif"});
+    ASSERT_EQ(model_.List().Count(), 3);
+    model_.SetText(kScale, "50");
+    model_.FieldLeft(kScale);
+    model_.Click(kProcessAll);
+    view_.RunTimer(model_);
+    ASSERT_EQ(view_.outcomes.size(), 3u);
+    EXPECT_EQ(view_.outcomes[2].status, FileOutcome::Status::Failed);
+    EXPECT_NE(view_.outcomes[2].reason.find("limit"), std::string::npos) << view_.outcomes[2].reason;
+    for (const char* name : {"a.tif", "b.tif"}) {
+        const ImgClass* img = model_.Cache().Find(Src(name));
+        EXPECT_TRUE(img && img->ImgStruct.ImgData) << name << " was evicted";
+    }
+
+    // Which failures count as out of memory: the library's words or the
+    // system's error number.
+    const std::pair<const char*, int> memory[] = {
+        {"PpmClass::ReadPPM: no memory for the 5 x 5 pixels of x.ppm", 0},
+        {"ReadTIFFtoMem: Memory allocation error", 0}, {"", ENOMEM}};
+    const std::pair<const char*, int> other[] = {
+        {"TIFFClass: x.tif claims 40000 x 40000 pixels, more than the limit of 1073741824", 0},
+        {"HdrClass::ReadHeader x.hdr Open failed", ENOENT}, {"", 0}};
+    for (const auto& [words, error] : memory) EXPECT_TRUE(ReadRanOutOfMemory(words, error)) << words;
+    for (const auto& [words, error] : other) EXPECT_FALSE(ReadRanOutOfMemory(words, error)) << words;
 }

@@ -214,6 +214,28 @@ TEST_F(PreviewTest, ArrowsStepThroughTheListAndStopAtItsEnds) {
     }
 }
 
+// A double-click arrives as press, release, double-click, release: whatever
+// the zoom before it, it ends on the whole picture, and only the trailing
+// release is swallowed.
+TEST_F(PreviewTest, DoubleClickShowsTheWholePictureWhateverTheZoom) {
+    Open(3, false);
+    preview.Paint();
+    for (int zoomsBefore : {0, 1, 3}) {
+        for (int k = 0; k < zoomsBefore; ++k) preview.LeftRelease(kCentreX, kCentreY);
+        preview.LeftRelease(kCentreX, kCentreY);  // the first click of the pair zooms
+        EXPECT_EQ(preview.DoubleClick(), PreviewReply::Repaint);
+        EXPECT_EQ(preview.LeftRelease(kCentreX, kCentreY), PreviewReply::Nothing) << zoomsBefore;
+        EXPECT_TRUE(preview.Crop().IsRectEmpty()) << zoomsBefore;
+        EXPECT_EQ(preview.AccumulatedZoom(), 0) << zoomsBefore;
+        EXPECT_EQ(preview.Paint().bitmap, &preview.WholeBitmap()) << zoomsBefore;
+        // The next single click zooms again.
+        EXPECT_EQ(preview.LeftRelease(kCentreX, kCentreY), PreviewReply::Repaint);
+        EXPECT_FALSE(preview.Crop().IsRectEmpty()) << zoomsBefore;
+        preview.DoubleClick();
+        preview.LeftRelease(kCentreX, kCentreY);
+    }
+}
+
 TEST_F(PreviewTest, HideClearsPreviewImageAndTheViewWheelOnlyTheZoom) {
     Open(3, false);
     preview.Paint();
