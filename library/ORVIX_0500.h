@@ -39,6 +39,9 @@ enum : int {
     IMG_TYPE_ZUL = 5,  // planar YCC variant of TIFF
     IMG_TYPE_RAW = 8,  // raw camera file (".DCR"), never decoded here
     IMG_TYPE_TARGA = 9,
+    IMG_TYPE_PNG = 10,
+    IMG_TYPE_WEBP = 11,
+    IMG_TYPE_HEIF = 12,  // HEIC and AVIF: HEIF containers of HEVC or AV1
 };
 
 // Rotation codes for ImgStruct.Rotation and Rotate_Image.
@@ -194,7 +197,7 @@ ORVIX_API bool ReadImage(bool swap, ImgClass* img);
 // type: make or read the file's header first.
 ORVIX_API bool GetImageRectangle(const char* file, CRect rect, ImgClass* img);
 // Reads input and writes it as output in the format of type (an IMG_TYPE_*
-// code; quality is the JPEG quality). A named output that exists is never
+// code; quality is the JPEG or WebP quality, PNG takes zlib level 6). A named output that exists is never
 // overwritten; without an output a bitmap is written beside the input.
 ORVIX_API bool Convert_Image(const char* input, const char* output, int type, int quality);
 
@@ -245,6 +248,17 @@ ORVIX_API bool Low_Memory_ResampleImage(bool lzw, ImgClass* src, char* out, int 
 // decode; other formats are read whole. The resolution is divided by the reduction, so the print size
 // holds. *reduction (unless null) receives it: 1 for a whole read.
 ORVIX_API bool ReadImageForSize(bool swap, ImgClass* img, int width, int height, int* reduction);
+
+// ---- PNG and WebP writers ------------------------------------------------
+// Both take 8-bit images of 1 to 4 samples (grey, grey + alpha, colour,
+// colour + alpha; B,G,R order as BgrOrder says), keep the alpha sample as
+// unassociated alpha, and write to img's FileName.
+// PNG with zlib level 0 (none) to 9 (smallest), and the resolution as pHYs
+// when the image has a unit.
+ORVIX_API bool WritePNG(int level, ImgClass* img);
+// WebP at quality 1 to 100; lossless when quality is 100 or lossless is
+// set, and then every sample is kept exactly, under transparent pixels too.
+ORVIX_API bool WriteWEBP(int quality, bool lossless, ImgClass* img);
 
 // ---- PGM and PPM writers -------------------------------------------------
 ORVIX_API bool Write_8BitPGM(ImgClass* img);

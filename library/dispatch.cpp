@@ -5,15 +5,38 @@
 
 #include "codecs/bmp.h"
 #include "codecs/hdr.h"
+#include "codecs/heif.h"
 #include "codecs/jpeg.h"
+#include "codecs/png.h"
 #include "codecs/pnm.h"
 #include "codecs/targa.h"
 #include "codecs/tiff.h"
+#include "codecs/webp.h"
 #include "image_ops.h"
 #include "library.h"
 #include "utility.h"
 
 namespace orvix {
+
+namespace {
+
+// A rectangle of a format without a rectangle reader: the whole file is
+// decoded by read, then the rectangle copied out.
+template <typename Reader>
+bool RectFromWhole(const char* file, const CRect& rect, ImgClass* img, Reader read) {
+    if (!img) return PostError("Utility::GetImgRect(..) Img = NULL");
+    ImgClass whole;
+    if (!CopyName(whole.ImgStruct.FileName, file)) return PostError("Utility::GetImgRect: file name too long");
+    if (read(&whole)) return true;
+    if (!RectWithinColumns(rect, whole))
+        return PostError("Utility::GetImgRect: rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image",
+                         rect.left, rect.top, rect.right, rect.bottom, whole.ImgStruct.Width,
+                         whole.ImgStruct.Height);
+    if (CopyRectangle(rect, whole, *img, 3)) return PostError("Utility::GetImgRect(..) ImgData = NULL");
+    return false;
+}
+
+}  // namespace
 
 bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int tiffOption) {
     (void)tiffOption;  // the TIFF rectangle reader needs no hint
@@ -26,18 +49,10 @@ bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int
     case IMG_TYPE_JPEG: return lib.jpg->GetJPGImgRect(file, l, t, r, b, img);
     case IMG_TYPE_PPM: return lib.ppm->GetPPMImgRect(file, l, t, r, b, img);
     case IMG_TYPE_PGM: return lib.pgm->GetPGMImgRect(file, l, t, r, b, img);
-    case IMG_TYPE_BMP: {
-        if (!img) return PostError("Utility::GetImgRect(..) Img = NULL");
-        ImgClass whole;
-        if (!CopyName(whole.ImgStruct.FileName, file))
-            return PostError("Utility::GetImgRect: file name too long");
-        if (BmpClass().ReadBmp(&whole)) return true;
-        if (!RectWithinColumns(rect, whole))
-            return PostError("Utility::GetImgRect: rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image",
-                             l, t, r, b, whole.ImgStruct.Width, whole.ImgStruct.Height);
-        if (CopyRectangle(rect, whole, *img, 3)) return PostError("Utility::GetImgRect(..) ImgData = NULL");
-        return false;
-    }
+    case IMG_TYPE_BMP: return RectFromWhole(file, rect, img, [](ImgClass* w) { return BmpClass().ReadBmp(w); });
+    case IMG_TYPE_PNG: return RectFromWhole(file, rect, img, [](ImgClass* w) { return PngClass().ReadPng(w); });
+    case IMG_TYPE_WEBP: return RectFromWhole(file, rect, img, [](ImgClass* w) { return WebpClass().ReadWebp(w); });
+    case IMG_TYPE_HEIF: return RectFromWhole(file, rect, img, [](ImgClass* w) { return HeifClass().ReadHeif(w); });
     default:
         // Types without a rectangle reader leave the image empty.
         return false;
@@ -79,6 +94,19 @@ bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduct
     case IMG_TYPE_TARGA:
         failed = TargaClass().ReadTarga(img);
         break;
+    // These formats have no reduced decode: a target size reads them whole.
+    case IMG_TYPE_PNG:
+        failed = PngClass().ReadPng(img);
+        if (!failed && swap) Swap_RGB(img);
+        break;
+    case IMG_TYPE_WEBP:
+        failed = WebpClass().ReadWebp(img);
+        if (!failed && swap) Swap_RGB(img);
+        break;
+    case IMG_TYPE_HEIF:
+        failed = HeifClass().ReadHeif(img);
+        if (!failed && swap) Swap_RGB(img);
+        break;
     default:
         // Unknown types, and raw camera files (decoded by an external
         // program, never here). A TIFF the codec refused has its words.
@@ -97,6 +125,14 @@ bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduct
 }  // namespace orvix
 
 using namespace orvix;
+
+namespace {
+
+// Convert_Image's quality is a JPEG or WebP quality; PNG takes zlib's
+// default level.
+constexpr int kConvertPngLevel = 6;
+
+}  // namespace
 
 extern "C" {
 
@@ -144,6 +180,8 @@ ORVIX_API bool Convert_Image(const char* input, const char* output, int type, in
     case IMG_TYPE_PPM: failed = lib.ppm->WritePPM(img.get()); break;
     case IMG_TYPE_PGM: failed = lib.pgm->WritePGM(img.get()); break;
     case IMG_TYPE_TARGA: failed = TargaClass().WriteTarga(img.get()); break;
+    case IMG_TYPE_PNG: failed = PngClass().WritePng(kConvertPngLevel, img.get()); break;
+    case IMG_TYPE_WEBP: failed = WebpClass().WriteWebp(quality, false, img.get()); break;
     default: failed = BmpClass().WriteBmp(img.get()); break;
     }
     return failed ? NameInFailure(0, "Convert_Image", target.c_str()) : false;

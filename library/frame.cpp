@@ -2,8 +2,10 @@
 // detection, file queries and search.
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "codecs/heif.h"
 #include "codecs/targa.h"
 #include "codecs/tiff.h"
 #include "library.h"
@@ -76,6 +78,13 @@ ORVIX_API int Get_File_Type(const char* path) {
         return Utility::HasExtension(path, ".tga") && TargaClass::LooksLikeTarga(path) ? IMG_TYPE_TARGA
                                                                                     : IMG_TYPE_UNKNOWN;
     };
+
+    // Signatures of the formats whose first byte says too little: an ISO
+    // media file's first byte is that of its box size, often 0.
+    if (n >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) return IMG_TYPE_PNG;
+    if (n >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0)
+        return IMG_TYPE_WEBP;
+    if (IsHeifSignature(head, n)) return IMG_TYPE_HEIF;
 
     switch (head[0]) {
     case 0:

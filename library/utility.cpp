@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "image_ops.h"
 #include "library.h"
 #include "os.h"
 
@@ -223,6 +224,26 @@ bool Utility::DeleteWorkingFiles(const std::string& folderIn,
     });
     if (!listed) return PostError("%s: Cannot open Local Tmp directory", who);
     for (const std::string& path : doomed) os::RemoveFile(path);
+    return false;
+}
+
+bool PrepareDecodedImage(ImgClass& img, uint32_t width, uint32_t height, int samples,
+                         const char* who) {
+    ImgStruct& s = img.ImgStruct;
+    if (width == 0 || height == 0)
+        return PostError("%s %s: invalid image size %u x %u", who, s.FileName, width, height);
+    if (ExceedsPixelLimit(width, height, who, s.FileName)) return true;
+    const uint64_t lineSize = Utility::RoundUp4(uint64_t{width} * uint64_t(samples));
+    if (lineSize > UINT32_MAX)
+        return PostError("%s %s: lines of %u pixels are too long", who, s.FileName, width);
+    s.Width = width;
+    s.Height = height;
+    s.Samples = samples;
+    s.Bits = 8;
+    s.BgrOrder = 0;
+    s.LineSize = static_cast<uint32_t>(lineSize);
+    if (AllocWithSpare(img, 0))
+        return PostError("%s %s: no memory for %u x %u pixels", who, s.FileName, width, height);
     return false;
 }
 

@@ -75,4 +75,11 @@ private:
     std::vector<std::string> tokens_;
 };
 
+// Makes img an 8-bit image of width x height pixels of samples bytes each,
+// lines rounded up to 4 bytes, and allocates its buffer. Returns true with
+// words naming who and img's file when the pixel limit refuses the size or
+// no memory is given.
+bool PrepareDecodedImage(ImgClass& img, uint32_t width, uint32_t height, int samples,
+                         const char* who);
+
 }  // namespace orvix

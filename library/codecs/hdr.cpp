@@ -8,10 +8,13 @@
 #include <string>
 
 #include "codecs/bmp.h"
+#include "codecs/heif.h"
 #include "codecs/jpeg.h"
+#include "codecs/png.h"
 #include "codecs/pnm.h"
 #include "codecs/targa.h"
 #include "codecs/tiff.h"
+#include "codecs/webp.h"
 #include "image_ops.h"
 #include "library.h"
 #include "remote/tarn_ftp.h"
@@ -25,7 +28,7 @@ namespace {
 // ones are read on as further lines.
 constexpr int kHeaderLineChars = 125;
 
-enum class Field { Type, Width, Height, Bits, Photo, Compression, LineSize, ResUnit, XRes, YRes };
+enum class Field { Type, Width, Height, Bits, Photo, Compression, LineSize, ResUnit, XRes, YRes, Samples };
 
 struct Keyword {
     char text[32];
@@ -38,12 +41,15 @@ constexpr Keyword kKeywords[] = {
     {"TIFF", Field::Type, IMG_TYPE_TIFF},   {"JPEG", Field::Type, IMG_TYPE_JPEG},
     {"PPM", Field::Type, IMG_TYPE_PPM},     {"PGM", Field::Type, IMG_TYPE_PGM},
     {"BMP", Field::Type, IMG_TYPE_BMP},     {"ZUL", Field::Type, IMG_TYPE_ZUL},
-    {"TARGA", Field::Type, IMG_TYPE_TARGA}, {"WIDTH", Field::Width, 0},
+    {"TARGA", Field::Type, IMG_TYPE_TARGA}, {"PNG", Field::Type, IMG_TYPE_PNG},
+    {"WEBP", Field::Type, IMG_TYPE_WEBP},   {"HEIF", Field::Type, IMG_TYPE_HEIF},
+    {"WIDTH", Field::Width, 0},
     {"HEIGHT", Field::Height, 0},           {"BITS", Field::Bits, 0},
     {"PHOTO", Field::Photo, 0},             {"COMPR", Field::Compression, 0},
     {"LINE", Field::LineSize, 0},           {"RES_INCH", Field::ResUnit, 0},
     {"RES_CM", Field::ResUnit, 0},          {"RES_NONE", Field::ResUnit, 0},
     {"X_RES", Field::XRes, 0},              {"Y_RES", Field::YRes, 0},
+    {"SAMPLES", Field::Samples, 0},
 };
 
 void StripLineEnd(char* s) {
@@ -59,6 +65,9 @@ const char* TypeLine(int type) {
     case IMG_TYPE_PGM: return "PGM";
     case IMG_TYPE_BMP: return "BMP";
     case IMG_TYPE_TARGA: return "TARGA";
+    case IMG_TYPE_PNG: return "PNG";
+    case IMG_TYPE_WEBP: return "WEBP";
+    case IMG_TYPE_HEIF: return "HEIF";
     default: return "???";
     }
 }
@@ -82,6 +91,7 @@ bool HdrClass::ReadHeader(const char* pathIn) {
     if (std::fgets(m_Hdr.FileName, sizeof m_Hdr.FileName, f)) StripLineEnd(m_Hdr.FileName);
 
     int photometric = 0;
+    int samples = 0;  // only images with alpha have a samples line
     char line[kHeaderLineChars + 1];
     while (std::fgets(line, sizeof line, f)) {
         for (const Keyword& k : kKeywords) {
@@ -97,12 +107,14 @@ bool HdrClass::ReadHeader(const char* pathIn) {
             case Field::ResUnit: m_Hdr.ResUnit = static_cast<int16_t>(std::atoi(line)); break;
             case Field::XRes: m_Hdr.XRes = static_cast<float>(std::atof(line)); break;
             case Field::YRes: m_Hdr.YRes = static_cast<float>(std::atof(line)); break;
+            case Field::Samples: samples = std::atoi(line); break;
             }
             break;
         }
     }
     std::fclose(f);
     m_Hdr.Samples = (photometric == 2 || photometric == 3) ? 3 : 1;
+    if (samples == 2 || samples == 4) m_Hdr.Samples = static_cast<int16_t>(samples);
     return false;
 }
 
@@ -125,7 +137,7 @@ bool HdrClass::WriteHeader(const char* pathIn) {
     std::fprintf(f, "%d\t;WIDTH\n", m_Hdr.Width);
     std::fprintf(f, "%d\t;HEIGHT\n", m_Hdr.Height);
     std::fprintf(f, "%d\t;BITS\n", m_Hdr.Bits);
-    std::fprintf(f, "%s\t;PHOTOMETRIC\n", m_Hdr.Samples == 3 ? "2" : "1");
+    std::fprintf(f, "%s\t;PHOTOMETRIC\n", m_Hdr.Samples >= 3 ? "2" : "1");
     std::fprintf(f, "%d\t;COMPRESSION\n", m_Hdr.Compression);
     std::fprintf(f, "%d\t;LINESIZE\n", lineSize);
     if (m_Hdr.ResUnit == 2)
@@ -136,6 +148,9 @@ bool HdrClass::WriteHeader(const char* pathIn) {
         std::fprintf(f, "%d\t;RES_NONE\n", 1);
     std::fprintf(f, "%f\t;X_RES\n", static_cast<double>(m_Hdr.XRes));
     std::fprintf(f, "%f\t;Y_RES\n", static_cast<double>(m_Hdr.YRes));
+    // An alpha sample has no photometric of its own: a twelfth line says so,
+    // which readers of the eleven lines skip.
+    if (m_Hdr.Samples == 2 || m_Hdr.Samples == 4) std::fprintf(f, "%d\t;SAMPLES\n", m_Hdr.Samples);
     const bool failed = std::ferror(f) != 0;
     if (std::fclose(f) != 0 || failed)
         return PostError("HdrClass::WriteHeader: %s write failed\n", target.c_str());
@@ -171,6 +186,9 @@ bool HdrClass::MakeHeader(const char* imagePath) {
     case IMG_TYPE_BMP: return ProcHdrBMP(imagePath);
     case IMG_TYPE_ZUL: return ProcHdrZUL(imagePath);
     case IMG_TYPE_TARGA: return ProcHdrTARGA(imagePath);
+    case IMG_TYPE_PNG: return ProcHdrPNG(imagePath);
+    case IMG_TYPE_WEBP: return ProcHdrWEBP(imagePath);
+    case IMG_TYPE_HEIF: return ProcHdrHEIF(imagePath);
     default: return PostUnsupportedFile(imagePath);
     }
 }
@@ -327,6 +345,48 @@ bool HdrClass::ProcHdrTARGA(const char* path) {
     // Grey files (with or without an alpha byte) are grey; colour-mapped
     // ones are colour whatever the size of their indices.
     m_Hdr.Samples = t.Grey() ? 1 : 3;
+    return false;
+}
+
+// The makers of the formats read through a library's header query: the
+// size and samples the reader delivers, lines rounded up to 4 bytes.
+void HdrClass::SetDecodedShape(int type, uint32_t width, uint32_t height, int samples, int bits) {
+    m_Hdr.Type = type;
+    m_Hdr.Width = static_cast<int32_t>(std::min<uint32_t>(width, INT32_MAX));
+    m_Hdr.Height = static_cast<int32_t>(std::min<uint32_t>(height, INT32_MAX));
+    m_Hdr.Samples = static_cast<int16_t>(samples);
+    m_Hdr.Bits = static_cast<int16_t>(bits);
+    m_Hdr.Compression = 1;
+    m_Hdr.LineSize = static_cast<int32_t>(
+        std::min<uint64_t>(Utility::RoundUp4(uint64_t{width} * uint64_t(samples)), INT32_MAX));
+    // No resolution unless the maker finds one.
+    m_Hdr.ResUnit = 1;
+    m_Hdr.XRes = m_Hdr.YRes = 0.0f;
+}
+
+bool HdrClass::ProcHdrPNG(const char* path) {
+    PngHeaderInfo info;
+    if (ReadPngHeader(path, info)) return true;
+    SetDecodedShape(IMG_TYPE_PNG, info.width, info.height, info.samples, info.bits);
+    if (info.resUnit != 1) {
+        m_Hdr.ResUnit = static_cast<int16_t>(info.resUnit);
+        m_Hdr.XRes = static_cast<float>(info.xRes);
+        m_Hdr.YRes = static_cast<float>(info.yRes);
+    }
+    return false;
+}
+
+bool HdrClass::ProcHdrWEBP(const char* path) {
+    WebpHeaderInfo info;
+    if (ReadWebpHeader(path, info)) return true;
+    SetDecodedShape(IMG_TYPE_WEBP, info.width, info.height, info.samples, 8);
+    return false;
+}
+
+bool HdrClass::ProcHdrHEIF(const char* path) {
+    HeifHeaderInfo info;
+    if (ReadHeifHeader(path, info)) return true;
+    SetDecodedShape(IMG_TYPE_HEIF, info.width, info.height, info.samples, info.bits);
     return false;
 }
 

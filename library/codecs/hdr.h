@@ -2,6 +2,7 @@
 // made from the image file's own header without decoding pixels.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "ORVIX_0500.h"
@@ -30,6 +31,9 @@ public:
     bool ProcHdrPGM(const char* path);
     bool ProcHdrBMP(const char* path);
     bool ProcHdrTARGA(const char* path);
+    bool ProcHdrPNG(const char* path);
+    bool ProcHdrWEBP(const char* path);
+    bool ProcHdrHEIF(const char* path);
 
     // The current header: the last one made or read.
     IMAGE_HDR& Header() { return m_Hdr; }
@@ -37,6 +41,8 @@ public:
     void Clear();
 
 private:
+    void SetDecodedShape(int type, uint32_t width, uint32_t height, int samples, int bits);
+
     IMAGE_HDR m_Hdr;
 };
 

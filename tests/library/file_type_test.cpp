@@ -78,6 +78,44 @@ TEST(FileType, TargaWithoutSignatureByNameAndHeader) {
     EXPECT_EQ(TypeOfBytes(dir, "cut.tga", cut), IMG_TYPE_UNKNOWN);
 }
 
+// PNG, WebP and HEIF containers by their signatures; an ISO media file
+// only when its type box names an image brand, as major or compatible brand.
+TEST(FileType, PngWebpAndHeifBySignature) {
+    const auto ftyp = [](const std::string& major, const std::vector<std::string>& compatible) {
+        std::vector<uint8_t> b = {0, 0, 0, uint8_t(16 + 4 * compatible.size()), 'f', 't', 'y', 'p'};
+        b.insert(b.end(), major.begin(), major.end());
+        b.insert(b.end(), {0, 0, 0, 0});
+        for (const std::string& c : compatible) b.insert(b.end(), c.begin(), c.end());
+        // The next box, whose name must not count as a brand.
+        b.insert(b.end(), {0, 0, 0, 8, 'h', 'e', 'i', 'c'});
+        return b;
+    };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int type;
+    } cases[] = {
+        {"png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13}, IMG_TYPE_PNG},
+        {"png with a damaged signature", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, 0}, IMG_TYPE_UNKNOWN},
+        {"png cut inside its signature", {0x89, 'P', 'N', 'G'}, IMG_TYPE_UNKNOWN},
+        {"webp", {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' '}, IMG_TYPE_WEBP},
+        {"riff audio", {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'W', 'A', 'V', 'E'}, IMG_TYPE_UNKNOWN},
+        {"heic", ftyp("heic", {"mif1", "heic"}), IMG_TYPE_HEIF},
+        {"heix", ftyp("heix", {}), IMG_TYPE_HEIF},
+        {"avif", ftyp("avif", {"mif1", "miaf"}), IMG_TYPE_HEIF},
+        {"avif sequence", ftyp("avis", {}), IMG_TYPE_HEIF},
+        {"image brand only compatible", ftyp("miaf", {"isom", "mif1"}), IMG_TYPE_HEIF},
+        {"sequence brand only compatible", ftyp("3gp4", {"msf1"}), IMG_TYPE_HEIF},
+        {"mp4 video", ftyp("isom", {"iso2", "mp41"}), IMG_TYPE_TARGA},  // two zero bytes lead
+        {"quicktime", ftyp("qt  ", {"qt  "}), IMG_TYPE_TARGA},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(TypeOfBytes(dir, "f", c.bytes), c.type);
+    }
+}
+
 TEST(FileType, RawCameraFilesAreKnownByNameAlone) {
     TempDir dir;
     EXPECT_EQ(Get_File_Type(dir.File("missing.dcr").c_str()), IMG_TYPE_RAW);
