@@ -99,7 +99,8 @@ struct ImgStruct {
     uint32_t LineSize;
     uint32_t Width;
     uint32_t Height;
-    int32_t Samples;  // 1 grey, 3 colour
+    int32_t Samples;  // 1 grey, 2 grey + alpha, 3 colour, 4 colour + alpha (alpha
+                      // last, unassociated)
     int32_t Bits;     // bits per sample
     int32_t XOrigin;
     int32_t YOrigin;
@@ -230,8 +231,9 @@ ORVIX_API bool Low_Memory_ScaleImage(bool lzw, ImgClass* src, char* out, double 
 // filter (FILTER_*). Each axis of n samples made m is sampled at the pixel
 // centres (j + 0.5) n / m, and when shrinking the filter is widened by n / m
 // so that every source pixel counts: no decimation, far less moire. A width
-// or height <= 0 takes the other side's aspect ratio. 8-bit images of 1 or
-// 3 samples; a src without pixels is first read from its FileName, and
+// or height <= 0 takes the other side's aspect ratio. 8-bit images of 1 to
+// 4 samples, alpha filtered premultiplied (no dark fringes at transparent
+// edges); a src without pixels is first read from its FileName, and
 // keeps them. dst's buffer is replaced; it gets R,G,B order and src's
 // resolution and unit. True on failure.
 ORVIX_API bool ResampleImage(ImgClass* src, ImgClass* dst, int width, int height, int filter);
@@ -291,6 +293,11 @@ ORVIX_API extern uint32_t* G_Hist;
 ORVIX_API extern uint32_t* B_Hist;
 ORVIX_API void Set_Gamma(double gamma, int* table, int count);
 ORVIX_API bool Image_Diff(ImgClass* a, ImgClass* b, ImgClass* out);
+// Composites an image with transparency over the background r, g, b in
+// place: 4 samples become 3, 2 become 1 over the background's luma
+// (0.299 r + 0.587 g + 0.114 b). Images of 1 or 3 samples are left as they
+// are. True on failure.
+ORVIX_API bool FlattenImage(ImgClass* img, uint8_t r, uint8_t g, uint8_t b);
 
 // ---- Thumbnails ----------------------------------------------------------
 // Point-samples src into dst at width pixels; height <= 0 keeps the aspect

@@ -68,6 +68,48 @@ bool CopyRectangle(const CRect& rect, const ImgClass& src, ImgClass& out,
     return false;
 }
 
+bool RefuseAlpha(const char* who, const ImgStruct& s) {
+    return PostError("%s: images with transparency (%d samples) are not supported; flatten them first",
+                     who, s.Samples);
+}
+
+namespace {
+
+// The rounded composite of colour c at alpha a over background bg.
+inline unsigned char Over(unsigned a, unsigned c, unsigned bg) {
+    // (x + 127) / 255 rounds x / 255 to nearest: it never lies half way.
+    return static_cast<unsigned char>((c * a + bg * (255 - a) + 127) / 255);
+}
+
+}  // namespace
+
+bool CompositeOver(const ImgClass& src, ImgClass& out, uint8_t r, uint8_t g, uint8_t b,
+                   const char* who) {
+    const ImgStruct& s = src.ImgStruct;
+    if (!HasAlpha(s) || s.Bits != 8 || !s.ImgData ||
+        uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples))
+        return PostError("%s: %d samples of %d bits in lines of %u bytes cannot be flattened", who,
+                         s.Samples, s.Bits, s.LineSize);
+    const size_t colours = size_t(s.Samples) - 1;
+    out.FreeData();
+    ImgStruct& o = out.ImgStruct;
+    o = s;
+    o.ImgData = nullptr;
+    o.Samples = int32_t(colours);
+    o.LineSize = Utility::RoundUp4(s.Width * uint32_t(colours));
+    if (out.AllocData() || !o.ImgData)
+        return PostError("%s: no memory for a flattened %u x %u image", who, s.Width, s.Height);
+    const unsigned luma = (299u * r + 587u * g + 114u * b + 500u) / 1000u;
+    const unsigned bg[3] = {colours == 1 ? luma : (s.BgrOrder ? b : r), g, s.BgrOrder ? r : b};
+    for (uint32_t y = 0; y < s.Height; ++y) {
+        const unsigned char* p = s.ImgData + size_t{y} * s.LineSize;
+        unsigned char* q = o.ImgData + size_t{y} * o.LineSize;
+        for (uint32_t x = 0; x < s.Width; ++x, p += colours + 1, q += colours)
+            for (size_t c = 0; c < colours; ++c) q[c] = Over(p[colours], p[c], bg[c]);
+    }
+    return false;
+}
+
 bool CopyName(char (&field)[ORVIX_MAX_PATH], const char* name) {
     const size_t n = name ? std::strlen(name) : 0;
     if (n >= ORVIX_MAX_PATH) return false;

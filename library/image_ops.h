@@ -35,6 +35,33 @@ bool AllocWithSpare(ImgClass& img, uint32_t spare);
 // nothing copied) when it does not fit.
 bool CopyName(char (&field)[ORVIX_MAX_PATH], const char* name);
 
+// True for images with transparency: 2 (grey + alpha) or 4 (colour + alpha)
+// samples, the alpha last and unassociated.
+inline bool HasAlpha(const ImgStruct& s) { return s.Samples == 2 || s.Samples == 4; }
+
+// Posts that who takes no image with transparency; returns true. For the
+// operations that read every sample as grey or colour.
+bool RefuseAlpha(const char* who, const ImgStruct& s);
+
+// Makes out src (2 or 4 samples of 8 bits) composited over the background
+// r, g, b: 1 or 3 samples, the rest of src's record kept. A grey image is
+// composited over the background's luma (0.299 r + 0.587 g + 0.114 b,
+// rounded). True, posted as who, when src cannot be flattened or out's
+// buffer cannot be had.
+bool CompositeOver(const ImgClass& src, ImgClass& out, uint8_t r, uint8_t g, uint8_t b,
+                   const char* who);
+
+// Calls write(image) for a format without transparency: an image with alpha
+// is composited onto white in a copy first, so the caller's pixels and
+// record stay as they are.
+template <typename Write>
+bool WriteOpaque(ImgClass* img, const char* who, Write write) {
+    if (!img || !img->ImgStruct.ImgData || !HasAlpha(img->ImgStruct)) return write(img);
+    ImgClass flat;
+    if (CompositeOver(*img, flat, 255, 255, 255, who)) return true;
+    return write(&flat);
+}
+
 // Posts why path is no image the library reads, for a file Get_File_Type
 // gives no readable type: no name, missing, empty, a raw camera file, or a
 // format named by its first bytes ("%s: not a supported image format (ASCII

@@ -270,6 +270,9 @@ bool BmpClass::ReadBmp(ImgClass* img) {
 bool BmpClass::WriteBmp(ImgClass* img) {
     if (!img) return true;
     ImgStruct& s = img->ImgStruct;
+    // The bitmaps written hold no transparency.
+    if (s.ImgData && HasAlpha(s))
+        return WriteOpaque(img, "BmpClass::WriteBmp", [&](ImgClass* flat) { return WriteBmp(flat); });
     if (s.FileName[0] == '\0') return PostError("BmpClass::WriteBmp: Image Name not specified");
     if (!s.ImgData || (s.Samples != 1 && s.Samples != 3) || s.Width == 0 || s.Height == 0 ||
         uint64_t{s.LineSize} < uint64_t{s.Width} * static_cast<uint32_t>(s.Samples))

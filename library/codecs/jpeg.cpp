@@ -418,6 +418,10 @@ bool JPGClass::GetJPGImgRect(const char* file, int left, int top, int right, int
 
 bool JPGClass::WriteJPEG(int quality, ImgClass* img) {
     if (!img) return PostError("JPGClass::WriteJPEG: Image is NULL");
+    // JPEG holds no transparency.
+    if (img->ImgStruct.ImgData && HasAlpha(img->ImgStruct))
+        return WriteOpaque(img, "JPGClass::WriteJPEG()",
+                           [&](ImgClass* flat) { return WriteJPEG(quality, flat); });
     ImgStruct& s = img->ImgStruct;
     // Refused before the file is made: what libjpeg would read past a line
     // or mistake for 8-bit samples.

@@ -79,6 +79,9 @@ bool CheckDeclaredSize(const PnmHeader& h, int samples, int bytesPerSample,
 bool WritePnm(ImgClass* img, const char* magic, uint32_t fileSamples) {
     if (!img || !img->ImgStruct.ImgData) return true;
     ImgStruct& s = img->ImgStruct;
+    // Grey and pixel maps hold no transparency.
+    if (HasAlpha(s))
+        return WriteOpaque(img, magic, [&](ImgClass* flat) { return WritePnm(flat, magic, fileSamples); });
     const uint32_t samples = static_cast<uint32_t>(s.Samples > 0 ? s.Samples : 1);
     if (samples != 1 && samples != 3)
         return PostError("%s writer: images of %u samples are not written", magic, samples);

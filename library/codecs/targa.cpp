@@ -268,6 +268,9 @@ bool TargaClass::WriteTarga(ImgClass* img) {
     ImgStruct& s = img->ImgStruct;
     if (s.FileName[0] == '\0') return PostError("TargaClass::WriteTarga: no file named");
     if (!s.ImgData) return PostError("TargaClass::WriteTarga: %s: the image holds no pixels", s.FileName);
+    // The 24-bit files written hold no transparency.
+    if (HasAlpha(s))
+        return WriteOpaque(img, "TargaClass::WriteTarga", [&](ImgClass* flat) { return WriteTarga(flat); });
     if ((s.Samples != 1 && s.Samples != 3) || s.Width == 0 || s.Height == 0 ||
         uint64_t{s.LineSize} < uint64_t{s.Width} * static_cast<uint32_t>(s.Samples))
         return PostError("TargaClass::WriteTarga: %s: %u x %u pixels of %d samples in lines of "

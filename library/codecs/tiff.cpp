@@ -100,9 +100,9 @@ inline uint32_t Unpremultiply(uint32_t v, uint32_t a, uint32_t top) {
 }
 
 // One row of libtiff's RGBA raster (w pixels of 4 bytes at from) as grey or
-// R,G,B samples at to, the rest of its lineSize bytes cleared. to may lie at
-// from: no sample is written before it is read. unpremultiply divides the
-// colour by alpha.
+// R,G,B samples, followed by alpha for 2 or 4 outSamples, at to, the rest of
+// its lineSize bytes cleared. to may lie at from: no sample is written
+// before it is read. unpremultiply divides the colour by alpha.
 void RgbaRowToSamples(const unsigned char* from, unsigned char* to, uint32_t w, int outSamples,
                       bool unpremultiply, size_t lineSize) {
     for (uint32_t j = 0; j < w; ++j) {
@@ -110,13 +110,13 @@ void RgbaRowToSamples(const unsigned char* from, unsigned char* to, uint32_t w, 
         std::memcpy(&px, from + 4 * size_t{j}, 4);
         const uint32_t a = unpremultiply ? TIFFGetA(px) : 255u;
         auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiply(v, a, 255)); };
-        if (outSamples == 1) {
-            to[j] = sample(TIFFGetR(px));
-        } else {
-            to[3 * size_t{j}] = sample(TIFFGetR(px));
-            to[3 * size_t{j} + 1] = sample(TIFFGetG(px));
-            to[3 * size_t{j} + 2] = sample(TIFFGetB(px));
+        unsigned char* out = to + size_t{j} * static_cast<size_t>(outSamples);
+        out[0] = sample(TIFFGetR(px));
+        if (outSamples >= 3) {
+            out[1] = sample(TIFFGetG(px));
+            out[2] = sample(TIFFGetB(px));
         }
+        if (outSamples == 2 || outSamples == 4) out[outSamples - 1] = static_cast<unsigned char>(TIFFGetA(px));
     }
     const size_t used = size_t{w} * static_cast<size_t>(outSamples);
     std::memset(to + used, 0, lineSize - used);
@@ -263,9 +263,9 @@ TIFF* TIFFClass::OpenTiffFile(const char* name) {
     m_decode = Classify();
     const bool separate = d.planarConfig == PLANARCONFIG_SEPARATE;
     m_planes = separate && m_decode == Decode::Colour ? 3 : 1;
-    // Premultiplied samples are divided by their alpha, which for separate
-    // planes is a plane of its own.
-    if (separate && UnpremultipliesLine() && d.alphaSample < static_cast<int>(m_bands.size()))
+    // Alpha, delivered or dividing premultiplied samples, is a plane of its
+    // own in separate planes.
+    if (separate && AlphaFollows() && d.alphaSample < static_cast<int>(m_bands.size()))
         m_planes = static_cast<uint16_t>(d.alphaSample + 1);
     d.samples = OutputSamples();
     return tif;
@@ -300,19 +300,21 @@ TIFFClass::Decode TIFFClass::Classify() const {
     }
 }
 
-bool TIFFClass::UnpremultipliesLine() const {
+bool TIFFClass::AlphaFollows() const {
     const TiffDescription& d = m_desc;
-    if (!d.associatedAlpha) return false;
     return (m_decode == Decode::Grey && d.alphaSample >= 1) ||
            (m_decode == Decode::Colour && d.alphaSample >= 3);
 }
+
+bool TIFFClass::UnpremultipliesLine() const { return m_desc.associatedAlpha && AlphaFollows(); }
 
 int TIFFClass::OutputSamples() const {
     if (m_desc.zul && m_desc.samplesPerPixel == 1) return 3;
     switch (m_decode) {
     case Decode::Grey:
-        return 1;
+        return AlphaFollows() ? 2 : 1;
     case Decode::Colour:
+        return AlphaFollows() ? 4 : 3;
     case Decode::Palette:
         return 3;
     default:
@@ -512,7 +514,10 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
     if (m_decode == Decode::Other)
         return PostError("TIFFClass::GetLine(%s) cannot convert %u-bit samples of photometric %u",
                          m_name.c_str(), d.bitsPerSample, d.photometric);
-    const int outSamples = m_decode == Decode::Grey ? 1 : 3;
+    // An image of one sample more than the colour model takes the alpha too.
+    const int colours = m_decode == Decode::Grey ? 1 : 3;
+    const bool withAlpha = AlphaFollows() && s.Samples == colours + 1;
+    const int outSamples = withAlpha ? colours + 1 : colours;
     if (x0 >= x1 || x1 > d.imageWidth || fileRow >= d.storedLength || imageRow >= s.Height ||
         uint64_t{x1 - x0} * outSamples > s.LineSize)
         return PostError("TIFFClass::GetLine(%s) row %u, columns %u to %u do not fit", m_name.c_str(),
@@ -532,7 +537,8 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
     // in each pixel or in a plane of its own.
     const unsigned char* alphaRow = nullptr;
     uint64_t alphaFirst = 0, alphaStep = 0;
-    if (UnpremultipliesLine()) {
+    const bool unpremultiply = UnpremultipliesLine();
+    if (unpremultiply || withAlpha) {
         const uint64_t a = static_cast<uint64_t>(d.alphaSample);
         if (!separate) {
             alphaRow = src;
@@ -545,6 +551,12 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
         }
     }
     auto alpha = [&](uint32_t k) { return SampleAt(alphaRow, alphaFirst + k * alphaStep, bits); };
+    const uint32_t top = bits == 16 ? 65535u : (1u << bits) - 1u;
+    auto toByte = [&](uint32_t v) {
+        if (bits == 16) return From16(v);
+        return static_cast<unsigned char>(bits == 8 ? v : v * 255u / top);
+    };
+    const size_t step = static_cast<size_t>(outSamples);
 
     switch (m_decode) {
     case Decode::Grey: {
@@ -556,43 +568,36 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
                 std::memcpy(out, src + x0, n);
             break;
         }
-        const uint32_t top = bits == 16 ? 65535u : (1u << bits) - 1u;
         for (uint32_t k = 0; k < n; ++k) {
             uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride, bits);
-            if (alphaRow) v = Unpremultiply(v, alpha(k), top);
-            unsigned char g;
-            if (bits == 16)
-                g = From16(v);
-            else if (bits == 8)
-                g = static_cast<unsigned char>(v);
-            else
-                g = static_cast<unsigned char>(v * 255u / top);
-            out[k] = white ? static_cast<unsigned char>(255 - g) : g;
+            if (unpremultiply) v = Unpremultiply(v, alpha(k), top);
+            const unsigned char g = toByte(v);
+            out[k * step] = white ? static_cast<unsigned char>(255 - g) : g;
+            if (withAlpha) out[k * step + 1] = toByte(alpha(k));
         }
         break;
     }
     case Decode::Colour: {
-        const uint32_t top = bits == 16 ? 65535u : 255u;
+        if (bits == 8 && !separate && stride == step && !unpremultiply) {
+            std::memcpy(out, src + size_t{x0} * step, size_t{n} * step);
+            break;
+        }
+        const unsigned char* planes[3] = {src, src, src};
+        uint64_t first = (uint64_t{x0}) * stride, pixelStep = stride;
         if (separate) {
-            for (int p = 0; p < 3; ++p) {
-                const unsigned char* plane = src + p * d.scanlineSize;
-                for (uint32_t k = 0; k < n; ++k) {
-                    uint32_t v = SampleAt(plane, uint64_t{x0} + k, bits);
-                    if (alphaRow) v = Unpremultiply(v, alpha(k), top);
-                    out[3 * size_t{k} + p] = bits == 16 ? From16(v) : static_cast<unsigned char>(v);
-                }
+            planes[1] = src + d.scanlineSize;
+            planes[2] = src + 2 * d.scanlineSize;
+            first = x0;
+        }
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t a = alphaRow ? alpha(k) : top;
+            for (int c = 0; c < 3; ++c) {
+                const uint64_t at = first + k * pixelStep + (separate ? 0 : uint64_t(c));
+                uint32_t v = SampleAt(planes[c], at, bits);
+                if (unpremultiply) v = Unpremultiply(v, a, top);
+                out[k * step + size_t(c)] = toByte(v);
             }
-        } else if (bits == 8 && stride == 3) {
-            std::memcpy(out, src + size_t{x0} * 3, size_t{n} * 3);
-        } else {
-            for (uint32_t k = 0; k < n; ++k) {
-                const uint32_t a = alphaRow ? alpha(k) : top;
-                for (int c = 0; c < 3; ++c) {
-                    uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride + c, bits);
-                    if (alphaRow) v = Unpremultiply(v, a, top);
-                    out[3 * size_t{k} + c] = bits == 16 ? From16(v) : static_cast<unsigned char>(v);
-                }
-            }
+            if (withAlpha) out[k * step + 3] = toByte(a);
         }
         break;
     }
@@ -640,7 +645,7 @@ unsigned char* TIFFClass::ReadTIFFtoMem(bool bgr, ImgClass* img) {
         img->FreeData();
         return nullptr;
     }
-    if (s.Samples == 3) {
+    if (s.Samples >= 3) {
         if (m_desc.photometric == kPhotometricZUL) YCCtoRGB(img);
         if (bgr) Swap_RGB(img);
     }
@@ -670,7 +675,7 @@ unsigned char* TIFFClass::ReadOpenFile(ImgClass* img) {
     if (d.zul && d.samplesPerPixel == 1) return ReadPlanarZUL(img);
 
     bool rgba = m_decode == Decode::Other;
-    if (!rgba && d.bitsPerSample > 8 && d.samples > 1) {
+    if (!rgba && d.bitsPerSample > 8 && d.samples >= 3) {
         // Deep colour goes through libtiff's RGBA interface where it can.
         char message[1024];
         rgba = TIFFRGBAImageOK(m_tif, message) != 0;
@@ -982,7 +987,13 @@ TIFF* TIFFClass::Open_Write_Tiff(bool lzw, ImgClass* img) {
     if (!img) return nullptr;
     ImgStruct& s = img->ImgStruct;
     const bool planarForm = s.Planar && s.Samples == 3;
-    if (s.Width == 0 || s.Height == 0 || (s.Samples != 1 && s.Samples != 3) ||
+    if (HasAlpha(s) && (s.Bits != 8 || s.Planar)) {
+        PostError("TIFFClass::Open_Write_Tiff(%s) images with transparency (%d samples) are written "
+                  "with 8-bit samples and not in planar form",
+                  s.FileName, s.Samples);
+        return nullptr;
+    }
+    if (s.Width == 0 || s.Height == 0 || s.Samples < 1 || s.Samples > 4 ||
         (s.Bits != 1 && s.Bits != 8 && s.Bits != 16) || (planarForm && s.Bits != 8) ||
         (s.Planar && uint64_t{s.Height} * s.Samples > UINT32_MAX)) {
         PostError("TIFFClass::Open_Write_Tiff(%s) cannot write %u x %u pixels of %d x %d bits%s",
@@ -999,7 +1010,12 @@ TIFF* TIFFClass::Open_Write_Tiff(bool lzw, ImgClass* img) {
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, s.Planar ? 1 : s.Samples);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
                  s.Planar ? PHOTOMETRIC_MINISBLACK
-                          : (s.Samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
+                          : (s.Samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
+    if (HasAlpha(s)) {
+        // The library's alpha is unassociated: the colour is stored as it is.
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
     // Only a colour image gets the planar form; a grey one marked "ABCD"
     // would read back as a third of its height in false colour.
     if (planarForm) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "ABCD");
@@ -1110,9 +1126,9 @@ bool TIFFClass::WriteTIFF(bool lzw, bool bgr, ImgClass* img) {
         for (uint32_t i = 0; i < h && !failed; ++i) {
             unsigned char* line = m_line.data();
             std::memcpy(line, base + uint64_t{i} * s.LineSize, bytes);
-            if (bgr && s.Samples == 3 && s.Bits >= 8)
+            if (bgr && s.Samples >= 3 && s.Bits >= 8)
                 for (uint32_t x = 0; x < w; ++x) {
-                    unsigned char* px = line + size_t{x} * 3 * sampleBytes;
+                    unsigned char* px = line + size_t{x} * size_t(s.Samples) * sampleBytes;
                     std::swap_ranges(px, px + sampleBytes, px + 2 * sampleBytes);
                 }
             failed = TIFFWriteScanline(m_tif, line, i, 0) < 0;

@@ -31,7 +31,9 @@ struct TiffDescription {
     uint64_t scanlineSize = 0;  // bytes of one stored row (of one plane)
     bool zul = false;           // the planar ZUL layout
     bool tiled = false;
-    int samples = 0;  // samples per pixel the whole-image reader delivers (1 or 3)
+    // Samples per pixel the whole-image reader delivers: 1 or 3, or 2 or 4
+    // when an alpha sample follows grey or colour.
+    int samples = 0;
     // The sample holding alpha (-1 for none) and whether the colour samples
     // are premultiplied by it (ExtraSamples 1, associated alpha).
     int alphaSample = -1;
@@ -65,7 +67,8 @@ public:
     static bool DescribeFile(const char* name, TiffDescription& out);
 
     // Converts file row fileRow, pixels x0 to x1-1, to the start of image row
-    // imageRow, as 8-bit grey or R,G,B. Needs an open file.
+    // imageRow, as 8-bit grey or R,G,B, followed by the file's alpha when
+    // img has 2 or 4 samples and the file an alpha sample. Needs an open file.
     bool GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint32_t x0, uint32_t x1);
     // Decodes fileRow and drops it: compressed strips cannot skip rows, so
     // a reader that wants every n-th row decodes the others through here.
@@ -116,6 +119,9 @@ private:
 
     Decode Classify() const;
     int OutputSamples() const;
+    // Whether grey or colour samples are followed by alpha, which GetLine
+    // delivers to an image of one sample more than the colour model's.
+    bool AlphaFollows() const;
     // Whether GetLine divides the colour or grey samples by their alpha.
     bool UnpremultipliesLine() const;
     bool CheckDeclaredSize(const char* who);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "image_ops.h"
 #include "library.h"
 #include "utility.h"
 
@@ -13,7 +14,8 @@ using namespace orvix;
 
 namespace {
 
-// Calls fn(pixel) for each pixel of every line of a colour image.
+// Calls fn(pixel) for each pixel of every line of a colour image; the alpha
+// of colour + alpha pixels follows their colour untouched.
 template <typename Fn>
 void ForEachColourPixel(ImgStruct& s, Fn fn) {
     const size_t px = static_cast<size_t>(s.Samples);
@@ -32,7 +34,7 @@ extern "C" {
 ORVIX_API bool Swap_RGB(ImgClass* img) {
     if (!img || !img->ImgStruct.ImgData) return true;
     ImgStruct& s = img->ImgStruct;
-    if (s.Samples != 3) return false;
+    if (s.Samples < 3) return false;
     ForEachColourPixel(s, [](unsigned char* p) { std::swap(p[0], p[2]); });
     s.BgrOrder = !s.BgrOrder;
     return false;
@@ -70,17 +72,21 @@ ORVIX_API bool RGB_to_BW(ImgClass* img) {
     if (!img || !img->ImgStruct.ImgData)
         return PostError("RGB_to_BW Img->ImgStruct.ImgData = NULL");
     ImgStruct& s = img->ImgStruct;
-    if (s.Samples == 1) return false;
+    if (s.Samples == 1 || s.Samples == 2) return false;
     const uint32_t px = static_cast<uint32_t>(s.Samples);
     if (px < 3) return true;
+    // Colour + alpha becomes grey + alpha.
+    const size_t out = px == 4 ? 2 : 1;
     for (uint32_t i = 0; i < s.Height; ++i) {
         unsigned char* line = s.ImgData + size_t{i} * s.LineSize;
         for (uint32_t j = 0; j < s.Width; ++j) {
             const unsigned char* p = line + size_t{j} * px;
-            line[j] = static_cast<unsigned char>(0.33 * p[0] + 0.5 * p[1] + 0.17 * p[2]);
+            const unsigned char alpha = out == 2 ? p[3] : 0;
+            line[j * out] = static_cast<unsigned char>(0.33 * p[0] + 0.5 * p[1] + 0.17 * p[2]);
+            if (out == 2) line[j * out + 1] = alpha;
         }
     }
-    s.Samples = 1;
+    s.Samples = static_cast<int32_t>(out);
     return false;
 }
 
@@ -131,9 +137,10 @@ ORVIX_API void GetHistogram(ImgClass* img, int*, int*, int*) {
         const unsigned char* p = s.ImgData + size_t{i} * s.LineSize;
         for (uint32_t j = 0; j < s.Width; ++j, p += px) {
             ++R_Hist[p[0]];
-            if (px > 1) {
+            // The second sample of grey + alpha is no colour.
+            if (px > 2) {
                 ++G_Hist[p[1]];
-                if (px > 2) ++B_Hist[p[2]];
+                ++B_Hist[p[2]];
             }
         }
     }
@@ -184,6 +191,19 @@ ORVIX_API bool Image_Diff(ImgClass* a, ImgClass* b, ImgClass* out) {
         }
     }
     return differ;
+}
+
+ORVIX_API bool FlattenImage(ImgClass* img, uint8_t r, uint8_t g, uint8_t b) {
+    ClearError();
+    if (!img) return PostError("FlattenImage: Image is NULL");
+    if (!HasAlpha(img->ImgStruct)) return false;
+    ImgClass flat;
+    if (CompositeOver(*img, flat, r, g, b, "FlattenImage")) return true;
+    // The image takes over the flattened buffer.
+    img->FreeData();
+    img->ImgStruct = flat.ImgStruct;
+    flat.ImgStruct.ImgData = nullptr;
+    return false;
 }
 
 }  // extern "C"

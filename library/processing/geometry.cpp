@@ -13,19 +13,17 @@ namespace {
 bool Mirror(ImgClass* img) {
     if (!img || !img->ImgStruct.ImgData) return PostError("FlipHorizontal Input is NULL");
     ImgStruct& s = img->ImgStruct;
-    const size_t bytes = size_t{s.Width} * static_cast<size_t>(std::max(s.Samples, 1));
-    if (bytes >= 2) {
-        for (uint32_t i = 0; i < s.Height; ++i) {
-            unsigned char* line = s.ImgData + size_t{i} * s.LineSize;
-            std::reverse(line, line + bytes);
+    // Whole pixels change places, so every sample keeps its meaning (and
+    // the image its colour order) whatever the samples per pixel.
+    const size_t px = static_cast<size_t>(std::max(s.Samples, 1));
+    for (uint32_t i = 0; i < s.Height; ++i) {
+        unsigned char* line = s.ImgData + size_t{i} * s.LineSize;
+        if (px == 1) {
+            std::reverse(line, line + s.Width);
+            continue;
         }
-    }
-    // Reversing the bytes also reversed each colour pixel's samples; swapping
-    // them back keeps the image's colour order (and BgrOrder) as it was.
-    if (s.Samples == 3) {
-        const uint8_t order = s.BgrOrder;
-        Swap_RGB(img);
-        s.BgrOrder = order;
+        for (size_t l = 0, r = s.Width; l + 1 < r; ++l, --r)
+            std::swap_ranges(line + l * px, line + (l + 1) * px, line + (r - 1) * px);
     }
     return false;
 }

@@ -143,9 +143,10 @@ bool CheckRequest(const char* who, ImgClass& src, int width, int height, int fil
     }
     if (s.Width == 0 || s.Height == 0)
         return PostError("%s the source is %u x %u pixels", who, s.Width, s.Height);
-    if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
-        return PostError("%s %d samples of %d bits: only 8-bit grey and RGB images are resampled", who,
-                         s.Samples, s.Bits);
+    if (s.Samples < 1 || s.Samples > 4 || s.Bits != 8)
+        return PostError("%s %d samples of %d bits: only 8-bit grey and RGB images, with or without "
+                         "alpha, are resampled",
+                         who, s.Samples, s.Bits);
     if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples) ||
         s.Width > uint32_t(std::numeric_limits<int>::max()) || s.Height > uint32_t(std::numeric_limits<int>::max()))
         return PostError("%s line size %u does not hold %u pixels", who, s.LineSize, s.Width);
@@ -354,9 +355,82 @@ void CResample::HorizontalToWide(const int16_t* in, const AxisPlan& plan, int sa
     HorizontalPortable(in, plan, samples, shift, done, size_t(plan.outputs), out);
 }
 
+// ---- Images with alpha --------------------------------------------------------------------
+
+namespace {
+
+// An axis plan's weights as fractions.
+std::vector<float> FractionWeights(const AxisPlan& plan) {
+    std::vector<float> w(plan.weights.size());
+    const float unit = std::ldexp(1.0f, -plan.bits);
+    for (size_t i = 0; i < w.size(); ++i) w[i] = float(plan.weights[i]) * unit;
+    return w;
+}
+
+// One output pixel from its sums of alpha-weighted colour and of alpha:
+// alpha rounded and clipped, colour divided back by the alpha sum (0 where
+// nothing is left), in the output's sample order.
+void FinishAlphaPixel(const float* sum, size_t colours, bool swap, unsigned char* out) {
+    const float a = sum[colours];
+    out[colours] = SaturateByte(int32_t(std::lround(std::clamp(a, 0.0f, 255.0f))));
+    for (size_t c = 0; c < colours; ++c) {
+        const float v = out[colours] == 0 ? 0.0f : std::clamp(sum[c] / a, 0.0f, 255.0f);
+        out[swap && colours == 3 ? 2 - c : c] = static_cast<unsigned char>(std::lround(v));
+    }
+}
+
+}  // namespace
+
+bool CResample::RunAlpha(const ImgStruct& s, int width, int height, const Filter& filter,
+                         RowSink& sink) const {
+    AxisPlan h, v;
+    PlanAxis(int(s.Width), width, filter, false, 1, h);
+    PlanAxis(int(s.Height), height, filter, false, 1, v);
+    const std::vector<float> hw = FractionWeights(h), vw = FractionWeights(v);
+    const size_t n = size_t(s.Samples), colours = n - 1;
+    const size_t hTaps = size_t(h.taps), vTaps = size_t(v.taps);
+    const bool swap = s.BgrOrder != 0;
+    // Per source column, the vertical sums of alpha-weighted colour and of
+    // alpha for the current output row.
+    std::vector<float> column(size_t{s.Width} * n);
+    Progress progress(WriteProgress(), v.outputs);
+    progress.Start();
+    for (int j = 0; j < v.outputs; ++j) {
+        std::fill(column.begin(), column.end(), 0.0f);
+        for (size_t t = 0; t < vTaps; ++t) {
+            const float w = vw[size_t(j) * vTaps + t];
+            const int64_t row = int64_t{v.first[size_t(j)]} + int64_t(t);
+            if (w == 0.0f || row >= int64_t{s.Height}) continue;
+            const unsigned char* p = s.ImgData + size_t(row) * s.LineSize;
+            float* sum = column.data();
+            for (uint32_t x = 0; x < s.Width; ++x, p += n, sum += n) {
+                const float wa = w * float(p[colours]);
+                for (size_t c = 0; c < colours; ++c) sum[c] += wa * float(p[c]);
+                sum[colours] += wa;
+            }
+        }
+        unsigned char* out = sink.Row(uint32_t(j));
+        for (int k = 0; k < h.outputs; ++k) {
+            float sum[4] = {};
+            for (size_t t = 0; t < hTaps; ++t) {
+                const float w = hw[size_t(k) * hTaps + t];
+                const int64_t x = int64_t{h.first[size_t(k)]} + int64_t(t);
+                if (w == 0.0f || x >= int64_t{s.Width}) continue;
+                const float* from = column.data() + size_t(x) * n;
+                for (size_t c = 0; c < n; ++c) sum[c] += w * from[c];
+            }
+            FinishAlphaPixel(sum, colours, swap, out + size_t(k) * n);
+        }
+        if (sink.Written(uint32_t(j))) return true;
+        progress.Line(j);
+    }
+    return false;
+}
+
 // ---- The two row orders ----------------------------------------------------------------------
 
 bool CResample::Run(const ImgStruct& s, int width, int height, const Filter& filter, RowSink& sink) const {
+    if (s.Samples == 2 || s.Samples == 4) return RunAlpha(s, width, height, filter, sink);
     const bool horizontalFirst = HorizontalFirst(s.Height, uint32_t(height));
     AxisPlan h, v;
     // The second pass convolves intermediate values, not bytes.

@@ -142,7 +142,7 @@ public:
 
     // Receives the output rows in order.
     using RowSink = orvix::RowSink;
-    // Resamples the loaded 8-bit source (1 or 3 samples) into the sink,
+    // Resamples the loaded 8-bit source (1 to 4 samples) into the sink,
     // width x height, rows in order; true when the sink failed. Throws
     // std::bad_alloc when the work rows cannot be had.
     bool Run(const ImgStruct& src, int width, int height, const Filter& filter, RowSink& sink) const;
@@ -150,6 +150,10 @@ public:
 private:
     void PrepareLanes(AxisPlan& plan, int samples) const;
     static void IndexLanes(AxisPlan& plan, size_t groups);
+    // Sources with alpha (2 or 4 samples): premultiplied, filtered in
+    // floating point on the portable path, divided back; so transparent
+    // pixels lend no colour to their neighbours. Output in R,G,B order.
+    bool RunAlpha(const ImgStruct& s, int width, int height, const Filter& filter, RowSink& sink) const;
     bool RunVerticalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v, RowSink& sink) const;
     bool RunHorizontalFirst(const ImgStruct& s, const AxisPlan& h, const AxisPlan& v, RowSink& sink) const;
     Kernels kernels_ = Kernels::Portable;

@@ -759,6 +759,8 @@ bool CScaleImage::ScaleImage(ImgClass* src, double xFactor, double yFactor, ImgC
     if (s.Width == 0 || s.Height == 0)
         return PostError("0010\tScaleImage(..) %d %d Err exit\n", static_cast<int>(s.Width),
                          static_cast<int>(s.Height));
+    // The cubic scaler would blend colour across transparent pixels.
+    if (HasAlpha(s)) return RefuseAlpha("ScaleImage", s);
     if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
         return PostError("ScaleImage(..) %d samples of %d bits: only 8-bit grey and RGB images are scaled",
                          s.Samples, s.Bits);
@@ -815,6 +817,8 @@ bool CScaleImage::LowMemoryScaleImage(bool lzw, ImgClass* src, const char* out, 
     if (s.Width == 0 || s.Height == 0)
         return PostError("0010\tCScaleImage(..) %d %d Err exit\n", static_cast<int>(s.Width),
                          static_cast<int>(s.Height));
+    // The cubic scaler would blend colour across transparent pixels.
+    if (HasAlpha(s)) return RefuseAlpha("Low_Memory_ScaleImage", s);
     if ((s.Samples != 1 && s.Samples != 3) || s.Bits != 8)
         return PostError("Low_Memory_ScaleImage(..) %d samples of %d bits: only 8-bit grey and RGB images are scaled",
                          s.Samples, s.Bits);

@@ -236,7 +236,8 @@ extern "C" ORVIX_API bool SubsampleLocalImage(ImgClass* src, ImgClass* dst, int 
     d.BgrOrder = s.BgrOrder;
     if (AllocWithSpare(*dst, 10)) return false;
 
-    const size_t copy = samples == 3 ? 3 : 1;
+    // Whole pixels, alpha included.
+    const size_t copy = samples;
     const size_t srcPx = samples;
     for (uint32_t y = 0; y < d.Height; ++y) {
         const uint32_t sy = std::min(static_cast<uint32_t>(y * yStep), s.Height - 1);

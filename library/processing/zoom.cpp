@@ -208,11 +208,7 @@ void ZoomCrop(const CRect& crop, const ImgClass& in, ImgClass& out, int W, int H
             col = std::clamp<int64_t>(col, 0, int64_t{s.Width} - 1);
             const unsigned char* p = from + size_t(col) * samples;
             unsigned char* q = to + size_t(j) * samples;
-            q[0] = p[0];
-            if (samples == 3) {
-                q[1] = p[1];
-                q[2] = p[2];
-            }
+            std::memcpy(q, p, samples);
         }
     }
 }

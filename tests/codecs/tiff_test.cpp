@@ -447,7 +447,7 @@ TEST_F(TiffRead, CmykGoesThroughLibtiffsRgbaInterface) {
     ExpectPixels(*img, 10, 3, 3, [](uint32_t x, uint32_t y, int c) { return 255 - static_cast<int>(Pat8(x, y, c)); });
 }
 
-TEST_F(TiffRead, RgbWithAlphaKeepsTheColourSamples) {
+TEST_F(TiffRead, RgbWithAlphaKeepsTheColourAndAlphaSamples) {
     TiffLayout t;
     t.width = 13;
     t.height = 4;
@@ -457,7 +457,7 @@ TEST_F(TiffRead, RgbWithAlphaKeepsTheColourSamples) {
     WriteWithLibtiff(path, t, Pat8);
     auto img = Read(path);
     ASSERT_NE(img, nullptr) << LastError();
-    ExpectPixels(*img, 13, 4, 3, [](uint32_t x, uint32_t y, int c) { return Pat8(x, y, c); });
+    ExpectPixels(*img, 13, 4, 4, [](uint32_t x, uint32_t y, int c) { return Pat8(x, y, c); });
 }
 
 TEST_F(TiffRead, LayoutsWithoutAConversionFailWithAMessage) {
