@@ -379,6 +379,35 @@ void FinishAlphaPixel(const float* sum, size_t colours, bool swap, unsigned char
     }
 }
 
+// Adds w times the alpha-weighted samples of a row of N-sample pixels
+// (alpha last) to sum.
+template <size_t N>
+void AddAlphaRow(const unsigned char* p, uint32_t width, float w, float* sum) {
+    for (uint32_t x = 0; x < width; ++x, p += N, sum += N) {
+        const float wa = w * float(p[N - 1]);
+        for (size_t c = 0; c + 1 < N; ++c) sum[c] += wa * float(p[c]);
+        sum[N - 1] += wa;
+    }
+}
+
+// The horizontal pass over a row of vertical sums, finishing each pixel.
+template <size_t N>
+void AlphaRowOut(const float* column, uint32_t inputs, const AxisPlan& h, const std::vector<float>& hw,
+                 bool swap, unsigned char* out) {
+    const size_t taps = size_t(h.taps);
+    for (int k = 0; k < h.outputs; ++k) {
+        float sum[N] = {};
+        const size_t first = size_t(h.first[size_t(k)]);
+        const size_t end = std::min(first + taps, size_t{inputs});
+        const float* w = hw.data() + size_t(k) * taps;
+        for (size_t x = first; x < end; ++x) {
+            const float* from = column + x * N;
+            for (size_t c = 0; c < N; ++c) sum[c] += w[x - first] * from[c];
+        }
+        FinishAlphaPixel(sum, N - 1, swap, out + size_t(k) * N);
+    }
+}
+
 }  // namespace
 
 bool CResample::RunAlpha(const ImgStruct& s, int width, int height, const Filter& filter,
@@ -387,8 +416,10 @@ bool CResample::RunAlpha(const ImgStruct& s, int width, int height, const Filter
     PlanAxis(int(s.Width), width, filter, false, 1, h);
     PlanAxis(int(s.Height), height, filter, false, 1, v);
     const std::vector<float> hw = FractionWeights(h), vw = FractionWeights(v);
-    const size_t n = size_t(s.Samples), colours = n - 1;
-    const size_t hTaps = size_t(h.taps), vTaps = size_t(v.taps);
+    const size_t n = size_t(s.Samples);
+    const size_t vTaps = size_t(v.taps);
+    const auto addRow = n == 2 ? AddAlphaRow<2> : AddAlphaRow<4>;
+    const auto rowOut = n == 2 ? AlphaRowOut<2> : AlphaRowOut<4>;
     const bool swap = s.BgrOrder != 0;
     // Per source column, the vertical sums of alpha-weighted colour and of
     // alpha for the current output row.
@@ -401,26 +432,9 @@ bool CResample::RunAlpha(const ImgStruct& s, int width, int height, const Filter
             const float w = vw[size_t(j) * vTaps + t];
             const int64_t row = int64_t{v.first[size_t(j)]} + int64_t(t);
             if (w == 0.0f || row >= int64_t{s.Height}) continue;
-            const unsigned char* p = s.ImgData + size_t(row) * s.LineSize;
-            float* sum = column.data();
-            for (uint32_t x = 0; x < s.Width; ++x, p += n, sum += n) {
-                const float wa = w * float(p[colours]);
-                for (size_t c = 0; c < colours; ++c) sum[c] += wa * float(p[c]);
-                sum[colours] += wa;
-            }
+            addRow(s.ImgData + size_t(row) * s.LineSize, s.Width, w, column.data());
         }
-        unsigned char* out = sink.Row(uint32_t(j));
-        for (int k = 0; k < h.outputs; ++k) {
-            float sum[4] = {};
-            for (size_t t = 0; t < hTaps; ++t) {
-                const float w = hw[size_t(k) * hTaps + t];
-                const int64_t x = int64_t{h.first[size_t(k)]} + int64_t(t);
-                if (w == 0.0f || x >= int64_t{s.Width}) continue;
-                const float* from = column.data() + size_t(x) * n;
-                for (size_t c = 0; c < n; ++c) sum[c] += w * from[c];
-            }
-            FinishAlphaPixel(sum, colours, swap, out + size_t(k) * n);
-        }
+        rowOut(column.data(), s.Width, h, hw, swap, sink.Row(uint32_t(j)));
         if (sink.Written(uint32_t(j))) return true;
         progress.Line(j);
     }
