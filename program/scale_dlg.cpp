@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 
 #include "icons/tolvane.xpm"
 
@@ -92,6 +93,9 @@ void CScaleDlg::BindControls() {
         if (!updating_) model_->SelectListItem(row);
     });
     connect(list_, &QListWidget::itemDoubleClicked, this, [this] { model_->ListDoubleClicked(); });
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!updating_) model_->ListScrolled(TopRow());
+    });
     connect(failed_, &QPushButton::clicked, this, &CScaleDlg::ShowFailedFiles);
 }
 
@@ -131,9 +135,16 @@ void CScaleDlg::ListChanged() {
         for (const std::string& name : files.Items()) list_->addItem(QString::fromStdString(name));
     }
     list_->setCurrentRow(files.Selected());
-    if (files.Count() > 0) list_->scrollToItem(list_->item(files.Top()), QAbstractItemView::PositionAtTop);
+    // The model's top row follows the user's scrolling and moves by one as
+    // the selection nears an edge; the selection always stays in sight.
+    if (files.Count() > 0 && files.Top() != TopRow())
+        list_->scrollToItem(list_->item(files.Top()), QAbstractItemView::PositionAtTop);
+    if (list_->currentItem()) list_->scrollToItem(list_->currentItem(), QAbstractItemView::EnsureVisible);
     updating_ = false;
+    if (files.Count() > 0 && files.Top() != TopRow()) model_->ListScrolled(TopRow());
 }
+
+int CScaleDlg::TopRow() const { return std::max(list_->indexAt(QPoint(1, 1)).row(), 0); }
 
 void CScaleDlg::ProgressMoved() {
     const int range = std::max(model_->ProgressRange(), 1);
@@ -206,6 +217,12 @@ void CScaleDlg::ShowVersionBox() {
     box.exec();
 }
 
+// After each file of a run: a minimised dialog comes back to show it.
+void CScaleDlg::ShowNormal() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+}
+
 void CScaleDlg::FileFinished(const FileOutcome&) { ShowFailedButton(); }
 
 void CScaleDlg::ShowFailedButton() {
@@ -238,11 +255,16 @@ void CScaleDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
+// A run reads the list between its files: no drop replaces it meanwhile.
 void CScaleDlg::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (event->mimeData()->hasUrls() && !model_->Running()) event->acceptProposedAction();
 }
 
 void CScaleDlg::dropEvent(QDropEvent* event) {
+    if (model_->Running()) {
+        event->ignore();
+        return;
+    }
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile()) paths << url.toLocalFile();
@@ -271,6 +293,10 @@ void CScaleDlg::PreviewHide() {
 
 void CScaleDlg::PreviewShowFocused() {
     if (!preview_) return;
+    if (!previewPlaced_ && !preview_->isVisible()) {
+        PlaceBeside(*preview_, *this, true);
+        previewPlaced_ = true;
+    }
     preview_->show();
     preview_->raise();
     preview_->activateWindow();
@@ -307,7 +333,13 @@ void CScaleDlg::ThumbnailsForgetAll() {
 }
 
 void CScaleDlg::ThumbnailsShowAround(int) {
-    if (thumbnails_) thumbnails_->Refresh();
+    if (!thumbnails_) return;
+    // Opposite the preview, which opens on the right where there is room.
+    if (!thumbnailsPlaced_ && !thumbnails_->isVisible() && model_->Get(kPreviewThumbnails).checked) {
+        PlaceBeside(*thumbnails_, *this, false);
+        thumbnailsPlaced_ = true;
+    }
+    thumbnails_->Refresh();
 }
 
 void CScaleDlg::ThumbnailsSelect(int index) {

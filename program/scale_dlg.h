@@ -58,6 +58,7 @@ public:
     void ProgressMoved() override;
     void CloseDialog() override;
     void ShowVersionBox() override;
+    void ShowNormal() override;
     void FileFinished(const tolvane::FileOutcome& outcome) override;
     bool PreviewExists() const override { return preview_ != nullptr; }
     bool PreviewVisible() const override;
@@ -88,6 +89,7 @@ private:
     void ShowControl(int id);
     void ShowFailedButton();
     void ShowFailedFiles();
+    int TopRow() const;  // the list's row the user sees at the top
 
     std::unique_ptr<Ui::CScaleDlg> ui_;
     std::unique_ptr<tolvane::ScaleDialogModel> model_;
@@ -98,6 +100,8 @@ private:
     CImagePreviewDlg* preview_ = nullptr;
     CThumbnailWnd* thumbnails_ = nullptr;
     QTimer timer_;
+    bool previewPlaced_ = false;  // beside the dialog once; then where the user puts it
+    bool thumbnailsPlaced_ = false;
     bool waitCursor_ = false;
     bool closing_ = false;
     bool updating_ = false;  // the model is writing to the widgets

@@ -1,7 +1,10 @@
 #include "widgets.h"
 
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 void FieldEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
@@ -23,4 +26,23 @@ UpDownControl::UpDownControl(QWidget* parent) : QWidget(parent) {
         layout->addWidget(button);
     }
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void PlaceBeside(QWidget& window, const QWidget& anchor, bool rightFirst) {
+    const QScreen* screen = anchor.screen();
+    if (!screen) return;
+    window.ensurePolished();
+    if (!window.testAttribute(Qt::WA_Resized)) window.adjustSize();
+    const QRect room = screen->availableGeometry();
+    const QRect by = anchor.frameGeometry();
+    // A hidden window's frame is not known yet; its decorations stand out
+    // by about as much as the anchor's do.
+    const QSize size = window.size() + (by.size() - anchor.size());
+    const int right = by.right() + 1, left = by.left() - size.width();
+    const bool rightFits = right + size.width() <= room.right() + 1, leftFits = left >= room.left();
+    int x = room.right() + 1 - size.width();  // neither side: as far from the anchor's fields as it can
+    if (rightFits && (rightFirst || !leftFits)) x = right;
+    else if (leftFits) x = left;
+    const int y = std::clamp(by.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
+    window.move(std::max(x, room.left()), y);
 }

@@ -1,6 +1,7 @@
 // Two small controls the dialogs need and Qt lacks: an edit field that says
 // when it is left (as an edit field's focus loss, whether or not its text
-// changed), and an up/down control that reports only its delta.
+// changed), and an up/down control that reports only its delta; and the
+// placing of a window beside another.
 #pragma once
 
 #include <QLineEdit>
@@ -27,3 +28,7 @@ signals:
     // +1 for the up arrow, -1 for the down arrow.
     void delta(int d);
 };
+
+// Moves window beside anchor, on the side the screen has room for it (the
+// preferred side first), its top level with anchor's, kept on the screen.
+void PlaceBeside(QWidget& window, const QWidget& anchor, bool rightFirst);

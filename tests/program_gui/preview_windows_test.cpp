@@ -15,8 +15,12 @@
 #include "program_gui/gui_support.h"
 
 #include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include <cstring>
@@ -40,7 +44,7 @@ using gui_support::ClickOn;
 // The main dialog with both windows attached the way the program wires them.
 struct Windows {
     std::unique_ptr<CScaleDlg> dialog = std::make_unique<CScaleDlg>("");
-    std::unique_ptr<CThumbnailWnd> thumbnails = std::make_unique<CThumbnailWnd>(dialog->Model());
+    std::unique_ptr<CThumbnailWnd> thumbnails = std::make_unique<CThumbnailWnd>(dialog->Model(), dialog.get());
     std::unique_ptr<CImagePreviewDlg> preview = std::make_unique<CImagePreviewDlg>(dialog->Model(), dialog.get());
 
     explicit Windows(const QStringList& paths) {
@@ -72,6 +76,27 @@ QString MarginFault(const QImage& shot, const CRect& picture) {
     return {};
 }
 
+// Drags paths over the widget and drops them; false when refused.
+bool Drop(QWidget* target, const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+QStringList Captions(CThumbnailWnd& thumbnails) {
+    QStringList captions;
+    for (const ThumbnailCell& c : thumbnails.Model().Page().cells)
+        captions << QString::fromStdString(c.caption) + (c.bitmap ? "" : " (no picture)");
+    return captions;
+}
+
 }  // namespace
 
 class PreviewWindowsTest : public QObject {
@@ -81,6 +106,7 @@ private:
     QTemporaryDir files_;
     QString single_;  // one 1200 x 800 colour TIFF
     QString several_;  // a.tif .. d.tif, 600 x 400 colour
+    QString others_;   // a.tif .. c.tif again, 200 x 300
 
 private slots:
     void initTestCase() {
@@ -91,6 +117,9 @@ private slots:
         QVERIFY(WriteBlockTiff(single_ + "/blocks.tif", 1200, 800));
         for (const char* name : {"a.tif", "b.tif", "c.tif", "d.tif"})
             QVERIFY(WriteBlockTiff(several_ + "/" + name, 600, 400));
+        others_ = files_.path() + "/others";
+        QVERIFY(QDir().mkpath(others_));
+        for (const char* name : {"a.tif", "b.tif", "c.tif"}) QVERIFY(WriteBlockTiff(others_ + "/" + name, 200, 300));
     }
 
     void clicksOnThePictureZoomAndTheWheelHides() {
@@ -162,6 +191,60 @@ private slots:
         const ThumbnailPage after = w.thumbnails->Model().Page();
         QCOMPARE(int(after.cells.size()), 3);
         for (const ThumbnailCell& c : after.cells) QVERIFY(c.name != "c.tif");
+    }
+
+    // A dropped folder of the same names shows its own thumbnails; while
+    // its run goes on, drops and the list's buttons are refused.
+    void aDropListsItsOwnThumbnailsExceptDuringARun() {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        Windows w({several_});
+        ClickOn(w.dialog->Control(kPreviewThumbnails));
+        QCOMPARE(Captions(*w.thumbnails).first(), QString("1  600 x 400"));
+        QVERIFY(Drop(w.dialog.get(), {others_}));
+        QCOMPARE(w.List()->count(), 3);
+        ClickOn(w.dialog->Control(kPreviewThumbnails));
+        QVERIFY(w.thumbnails->isVisible());
+        QCOMPARE(Captions(*w.thumbnails), (QStringList{"1  200 x 300", "2  200 x 300", "3  200 x 300"}));
+
+        w.dialog->Model().SetDestination(out.path().toStdString());
+        ClickOn(w.dialog->Control(kProcessAll));
+        QVERIFY(w.dialog->Model().Running());
+        for (int id : {kProcessAll, kSelectImage, kRemoveFromList})
+            QVERIFY2(!w.dialog->Control(id)->isEnabled(), qPrintable(QString("%1 is enabled in a run").arg(id)));
+        QVERIFY2(!Drop(w.dialog.get(), {several_}), "a drop was taken during the run");
+        QCOMPARE(w.List()->count(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(w.dialog->Control(kDone)->isVisible(), 60000);
+        QVERIFY(w.dialog->Control(kProcessAll)->isEnabled());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 3);
+    }
+
+    // The program runs the dialog modally; the thumbnail window still takes
+    // a click on a picture and on its Cancel menu through the window system.
+    void thumbnailWindowTakesClicksWhileTheDialogIsModal() {
+        Windows w({several_});
+        w.dialog->hide();  // exec shows it modal
+        int selected = -1;
+        bool hiddenByCancel = false;
+        QTimer::singleShot(0, w.dialog.get(), [&] {
+            ClickOn(w.dialog->Control(kPreviewThumbnails));
+            if (QTest::qWaitForWindowExposed(w.thumbnails.get())) {
+                const ThumbnailPage page = w.thumbnails->Model().Page();
+                if (page.cells.size() >= 3) {
+                    const CRect& c = page.cells[2].cell;
+                    gui_support::ClickAt(w.thumbnails->Canvas(), QPoint((c.left + c.right) / 2, (c.top + c.bottom) / 2));
+                    selected = w.List()->currentRow();
+                }
+                auto* bar = w.thumbnails->findChild<QMenuBar*>();
+                auto* cancel = w.thumbnails->findChild<QAction*>("cancel_32806");
+                if (bar && cancel) gui_support::ClickAt(bar, bar->actionGeometry(cancel).center());
+                hiddenByCancel = !w.thumbnails->isVisible();
+            }
+            w.dialog->done(QDialog::Rejected);
+        });
+        w.dialog->exec();
+        QCOMPARE(selected, 2);
+        QVERIFY2(hiddenByCancel, "the Cancel menu left the thumbnail window shown");
     }
 };
 

@@ -26,6 +26,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -437,6 +438,42 @@ private slots:
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QVERIFY(d.Model().Closed());
+    }
+
+    // Scrolled to the end of 50 files, a click on the top row keeps it in
+    // sight, and the top moves up one row from where the user scrolled to.
+    void aClickedItemStaysInSightAfterScrolling() {
+        QTemporaryDir many;
+        QVERIFY(many.isValid());
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(WriteGreyTiff(many.path() + QString("/f%1.tif").arg(i, 2, 10, QChar('0')), 16, 12));
+        const auto dialog = OpenDialog({many.path()});
+        auto* list = qobject_cast<QListWidget*>(dialog->Control(kFileList));
+        QCOMPARE(list->count(), 50);
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        const int top = list->indexAt(QPoint(1, 1)).row();
+        QVERIFY2(top > 1, qPrintable(QString("the end shows from row %1").arg(top)));
+        gui_support::ClickAt(list->viewport(), list->visualItemRect(list->item(top)).center());
+        QCOMPARE(list->currentRow(), top);
+        QVERIFY2(list->viewport()->rect().contains(list->visualItemRect(list->item(top))),
+                 qPrintable(QString("row %1 went out of sight; the top is %2").arg(top).arg(list->indexAt(QPoint(1, 1)).row())));
+        QCOMPARE(list->indexAt(QPoint(1, 1)).row(), top - 1);
+    }
+
+    // Minimised during a run, the dialog comes back after the file.
+    void aRunRestoresAMinimisedDialog() {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        const auto dialog = OpenDialog({photos_ + "/a.tif"});
+        CScaleDlg& d = *dialog;
+        d.Model().SetDestination(out.path().toStdString());
+        d.showMinimized();
+        QTRY_VERIFY(d.isMinimized());
+        d.Model().Click(kProcessAll);  // as a shortcut would: a minimised window takes no click
+        QTRY_VERIFY_WITH_TIMEOUT(d.Control(kDone)->isVisible(), 60000);
+        QVERIFY(!d.isMinimized());
+        QVERIFY(d.isVisible());
+        QVERIFY(QFile::exists(out.path() + "/A000_a.tif"));
     }
 
     // A phone photo stored lying on its side: 60 x 40 rows, Orientation 6,
