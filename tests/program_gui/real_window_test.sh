@@ -10,7 +10,7 @@
 set -u
 tolvane=$1
 make_photos=$2
-count=8
+count=16
 
 work=$(mktemp -d)
 photos=$work/photos
@@ -98,7 +98,7 @@ fi
 
 # Process All twice in quick succession: one run, no second set of outputs.
 click_control CScaleDlg processAll_1027
-sleep 0.4
+sleep 0.2
 click_control CScaleDlg processAll_1027
 if wait_for 90 outputs_are 'A0*' "$count" && wait_for 30 geometry CScaleDlg done_1028; then
     sleep 1  # a second run, if one started, has written its first file by now
