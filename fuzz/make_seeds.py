@@ -95,6 +95,51 @@ save("read_jpeg", "grey.jpg", picture("L"), quality=80)
 save("read_jpeg", "progressive.jpg", picture("RGB"), quality=80, progressive=True)
 save("read_jpeg", "cmyk.jpg", picture("CMYK"), quality=80)
 save("read_jpeg", "dpi.jpg", picture("RGB"), quality=80, dpi=(72, 72))
+save("read_png", "colour.png", picture("RGB"), dpi=(300, 300))
+save("read_png", "grey16.png", picture("I;16"))
+save("read_png", "grey_alpha.png", picture("LA"))
+save("read_png", "rgba.png", picture("RGBA"))
+palette = picture("P")
+save("read_png", "palette_trns.png", palette, transparency=bytes([0, 128] + [255] * 254))
+save("read_png", "mono.png", picture("1"))
+save("read_webp", "lossy.webp", picture("RGB"), quality=70)
+save("read_webp", "lossless.webp", picture("RGBA"), lossless=True)
+save("read_webp", "alpha.webp", picture("RGBA"), quality=70)
+save("read_webp", "animated.webp", picture("RGB"), save_all=True,
+     append_images=[picture("L").convert("RGB")], duration=50)
+
+
+def interlaced_png(width, height):
+    """An 8-bit grey Adam7 file, which PIL cannot write."""
+    import struct
+    import zlib
+    passes = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+    raw = b""
+    for x0, y0, dx, dy in passes:
+        if x0 < width:
+            for y in range(y0, height, dy):
+                raw += b"\0" + bytes((x * 29 + y * 7) % 256 for x in range(x0, width, dx))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 1)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(raw))
+            + chunk(b"IEND", b""))
+
+
+raw("read_png", "interlaced.png", interlaced_png(13, 7))
+# HEIC and AVIF from heif-enc, when it is installed.
+heif_source = os.path.join(target("read_png"), "rgba.png")
+for name in ("colour.heic", "colour.avif", "alpha.avif"):
+    dest = os.path.join(target("read_heif"), name)
+    args = ["/usr/bin/heif-enc", "-q", "30", heif_source, "-o", dest]
+    if not name.startswith("alpha"):
+        args.insert(1, "--no-alpha")
+    try:
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        every.append(dest)
+    except (OSError, subprocess.CalledProcessError):
+        pass
 
 if tool:
     src = os.path.join(target("read_ppm"), "colour.ppm")

@@ -20,8 +20,8 @@ seeds=$build/seeds
 rm -rf "$seeds"
 /usr/bin/python3 fuzz/make_seeds.py "$seeds" "$build/tools/orvix" || exit 1
 
-targets=(file_type read_pgm read_ppm read_bmp read_tga read_tiff read_jpeg header read_hdr
-         server_info thumbnail resample)
+targets=(file_type read_pgm read_ppm read_bmp read_tga read_tiff read_jpeg read_png read_webp
+         read_heif header read_hdr server_info thumbnail resample)
 [ ${#only[@]} -gt 0 ] && targets=("${only[@]}")
 
 # A lower pixel limit than the library's default keeps the targets from

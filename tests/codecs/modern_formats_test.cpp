@@ -397,7 +397,7 @@ TEST(ModernFormats, ConvertImageWritesPngAndWebp) {
 }
 
 // Cut short or with a damaged header, every file fails with words that name
-// it; none is read as a picture.
+// it; none is read as a picture, and a damaged header makes no header file.
 TEST(ModernFormats, DamagedFilesFailWithWords) {
     if (!image_tools::HavePillow() || !HaveProgram(kHeifEnc)) GTEST_SKIP() << "needs python3-pil and heif-enc";
     TempDir dir;
@@ -411,22 +411,23 @@ TEST(ModernFormats, DamagedFilesFailWithWords) {
         const char* how;
         Damage damage;
         const char* words;  // expected in the message, or ""
+        bool header;        // the damage reaches the header maker too
     } cases[] = {
-        {"colour.png", "cut in its header", [](std::vector<uint8_t> b) { b.resize(20); return b; }, ""},
-        {"colour.png", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, ""},
-        {"colour.png", "width 0", [](std::vector<uint8_t> b) { b[16] = b[17] = b[18] = b[19] = 0; return b; }, ""},
+        {"colour.png", "cut in its header", [](std::vector<uint8_t> b) { b.resize(20); return b; }, "", true},
+        {"colour.png", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, "", false},
+        {"colour.png", "width 0", [](std::vector<uint8_t> b) { b[16] = b[17] = b[18] = b[19] = 0; return b; }, "", true},
         {"rgba16_interlaced.png", "cut in its data",
-         [](std::vector<uint8_t> b) { b.resize(b.size() * 2 / 3); return b; }, ""},
-        {"huge.png", "60000 x 60000 pixels", [](std::vector<uint8_t> b) { return b; }, "ORVIX_MAX_PIXELS"},
-        {"lossy.webp", "cut in its header", [](std::vector<uint8_t> b) { b.resize(24); return b; }, ""},
+         [](std::vector<uint8_t> b) { b.resize(b.size() * 2 / 3); return b; }, "", false},
+        {"huge.png", "60000 x 60000 pixels", [](std::vector<uint8_t> b) { return b; }, "ORVIX_MAX_PIXELS", false},
+        {"lossy.webp", "cut in its header", [](std::vector<uint8_t> b) { b.resize(24); return b; }, "", true},
         {"lossy.webp", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; },
-         "ends before"},
+         "ends before", false},
         {"lossless.webp", "damaged signature",
-         [](std::vector<uint8_t> b) { b[12 + 3] = 'Q'; return b; }, ""},
-        {"alpha.webp", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() * 3 / 4); return b; }, ""},
-        {"smooth.heic", "cut in its boxes", [](std::vector<uint8_t> b) { b.resize(40); return b; }, ""},
-        {"smooth.heic", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, ""},
-        {"smooth.avif", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, ""},
+         [](std::vector<uint8_t> b) { b[12 + 3] = 'Q'; return b; }, "", true},
+        {"alpha.webp", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() * 3 / 4); return b; }, "", false},
+        {"smooth.heic", "cut in its boxes", [](std::vector<uint8_t> b) { b.resize(40); return b; }, "", true},
+        {"smooth.heic", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, "", false},
+        {"smooth.avif", "cut in its data", [](std::vector<uint8_t> b) { b.resize(b.size() / 2); return b; }, "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + ", " + c.how);
@@ -437,6 +438,10 @@ TEST(ModernFormats, DamagedFilesFailWithWords) {
         const std::string words = LastError();
         EXPECT_NE(words.find(file), std::string::npos) << words;
         EXPECT_NE(words.find(c.words), std::string::npos) << words;
+        if (!c.header) continue;
+        EXPECT_TRUE(Make_Local_Header(file.c_str(), (file + ".hdr").c_str()));
+        EXPECT_NE(LastError().find(file), std::string::npos) << LastError();
+        EXPECT_TRUE(IsEmptyFile((file + ".hdr").c_str())) << "a header file was made";
     }
 }
 
