@@ -925,6 +925,8 @@ bool TIFFClass::GetTIFFImgRect(const char* name, int left, int top, int right, i
         return PostError("TIFFClass::GetTIFFImgRect() OpenTiffFile(%s) failed", file.c_str());
     const TiffDescription& d = m_desc;
     ImgStruct& s = img->ImgStruct;
+    // As the whole image: grey or colour, and the alpha that follows it.
+    const int samples = (m_decode == Decode::Grey ? 1 : 3) + (AlphaFollows() ? 1 : 0);
     bool failed = true;
     if (d.compression == 10) {
         PostError("TIFFClass::GetTIFFImgRect(..) %s is compressed", file.c_str());
@@ -939,13 +941,13 @@ bool TIFFClass::GetTIFFImgRect(const char* name, int left, int top, int right, i
         PostError("TIFFClass::GetTIFFImgRect(..) %s: cannot convert %u-bit samples of "
                   "photometric %u",
                   file.c_str(), d.bitsPerSample, d.photometric);
-    } else if (uint64_t(right - left) * (m_decode == Decode::Grey ? 1 : 3) > UINT32_MAX) {
+    } else if (uint64_t(right - left) * uint64_t(samples) > UINT32_MAX) {
         PostError("TIFFClass::GetTIFFImgRect(..) rectangle of %s too wide", file.c_str());
     } else if (!ExceedsPixelLimit(uint64_t(right - left), uint64_t(bottom - top),
                                   "TIFFClass::GetTIFFImgRect(..)", file.c_str()) &&
                !CheckDeclaredSize("TIFFClass::GetTIFFImgRect") && !PrepareLineBuffer()) {
         s.BgrOrder = 0;
-        s.Samples = m_decode == Decode::Grey ? 1 : 3;
+        s.Samples = samples;
         s.Width = static_cast<uint32_t>(right - left);
         s.Height = static_cast<uint32_t>(bottom - top);
         s.LineSize = s.Width * static_cast<uint32_t>(s.Samples);  // not rounded

@@ -289,6 +289,12 @@ TEST(TiffAlpha, ExtraSamplesAreReadAsAlphaOrDropped) {
         ASSERT_EQ(img.ImgStruct.Samples, int(k.delivered.size())) << k.what;
         EXPECT_EQ(std::vector<uint8_t>(Pixel(img, 3, 2), Pixel(img, 3, 2) + k.delivered.size()), k.delivered)
             << k.what;
+        // A rectangle is read as the whole image is.
+        ImgClass rect;
+        ASSERT_FALSE(GetImageRectangle(file.c_str(), CRect{1, 1, 4, 3}, &rect)) << k.what << Error();
+        ASSERT_EQ(rect.ImgStruct.Samples, int(k.delivered.size())) << k.what;
+        EXPECT_EQ(std::vector<uint8_t>(Pixel(rect, 2, 1), Pixel(rect, 2, 1) + k.delivered.size()), k.delivered)
+            << k.what;
     }
 }
 
