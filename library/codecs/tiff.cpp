@@ -116,7 +116,8 @@ void RgbaRowToSamples(const unsigned char* from, unsigned char* to, uint32_t w, 
             out[1] = sample(TIFFGetG(px));
             out[2] = sample(TIFFGetB(px));
         }
-        if (outSamples == 2 || outSamples == 4) out[outSamples - 1] = static_cast<unsigned char>(TIFFGetA(px));
+        if (outSamples == 2 || outSamples == 4)
+            out[outSamples - 1] = static_cast<unsigned char>(TIFFGetA(px));
     }
     const size_t used = size_t{w} * static_cast<size_t>(outSamples);
     std::memset(to + used, 0, lineSize - used);
@@ -265,7 +266,7 @@ TIFF* TIFFClass::OpenTiffFile(const char* name) {
     m_planes = separate && m_decode == Decode::Colour ? 3 : 1;
     // Alpha, delivered or dividing premultiplied samples, is a plane of its
     // own in separate planes.
-    if (separate && AlphaFollows() && d.alphaSample < static_cast<int>(m_bands.size()))
+    if (separate && AlphaFollows())
         m_planes = static_cast<uint16_t>(d.alphaSample + 1);
     d.samples = OutputSamples();
     return tif;
@@ -302,6 +303,9 @@ TIFFClass::Decode TIFFClass::Classify() const {
 
 bool TIFFClass::AlphaFollows() const {
     const TiffDescription& d = m_desc;
+    // Separate planes are decoded into at most m_bands.size() bands.
+    if (d.planarConfig == PLANARCONFIG_SEPARATE && d.alphaSample >= static_cast<int>(m_bands.size()))
+        return false;
     return (m_decode == Decode::Grey && d.alphaSample >= 1) ||
            (m_decode == Decode::Colour && d.alphaSample >= 3);
 }
@@ -550,8 +554,10 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
             alphaStep = 1;
         }
     }
-    auto alpha = [&](uint32_t k) { return SampleAt(alphaRow, alphaFirst + k * alphaStep, bits); };
     const uint32_t top = bits == 16 ? 65535u : (1u << bits) - 1u;
+    auto alpha = [&](uint32_t k) {
+        return alphaRow ? SampleAt(alphaRow, alphaFirst + k * alphaStep, bits) : top;
+    };
     auto toByte = [&](uint32_t v) {
         if (bits == 16) return From16(v);
         return static_cast<unsigned char>(bits == 8 ? v : v * 255u / top);

@@ -248,9 +248,9 @@ TEST(AlphaOperations, WholePixelOperationsKeepAlpha) {
 // ---- TIFF's alpha sample --------------------------------------------------------------
 
 // Writes a 4 x 3 TIFF of spp 8-bit samples, photometric and the one extra
-// sample `extra`, every pixel `pixel`.
+// sample `extra`, every pixel `pixel`, in one plane or in separate ones.
 void WriteTiffWithExtra(const std::string& path, uint16_t spp, uint16_t photometric, uint16_t extra,
-                        const std::vector<uint8_t>& pixel) {
+                        const std::vector<uint8_t>& pixel, bool separate) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tif, nullptr);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4u);
@@ -258,11 +258,17 @@ void WriteTiffWithExtra(const std::string& path, uint16_t spp, uint16_t photomet
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    std::vector<uint8_t> row;
-    for (int x = 0; x < 4; ++x) row.insert(row.end(), pixel.begin(), pixel.end());
-    for (uint32_t y = 0; y < 3; ++y) ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, 0), 0);
+    for (uint16_t plane = 0; plane < (separate ? spp : 1); ++plane) {
+        std::vector<uint8_t> row;
+        for (int x = 0; x < 4; ++x)
+            if (separate)
+                row.push_back(pixel[plane]);
+            else
+                row.insert(row.end(), pixel.begin(), pixel.end());
+        for (uint32_t y = 0; y < 3; ++y) ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, plane), 0);
+    }
     TIFFClose(tif);
 }
 
@@ -272,6 +278,7 @@ TEST(TiffAlpha, ExtraSamplesAreReadAsAlphaOrDropped) {
         const char* what;
         uint16_t spp, photometric, extra;
         std::vector<uint8_t> stored, delivered;
+        bool separate = false;
     };
     const Case cases[] = {
         {"colour, unassociated", 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, {200, 100, 7, 60}, {200, 100, 7, 60}},
@@ -279,10 +286,12 @@ TEST(TiffAlpha, ExtraSamplesAreReadAsAlphaOrDropped) {
         {"grey, unassociated", 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_UNASSALPHA, {33, 200}, {33, 200}},
         {"grey, associated", 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA, {50, 100}, {127, 100}},
         {"colour, unspecified", 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNSPECIFIED, {200, 100, 7, 60}, {200, 100, 7}},
+        {"planes, unassociated", 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, {200, 100, 7, 60}, {200, 100, 7, 60}, true},
+        {"planes, associated", 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_ASSOCALPHA, {50, 100}, {127, 100}, true},
     };
     for (const Case& k : cases) {
-        const std::string file = dir.File(std::string(k.what).substr(0, 4) + std::to_string(k.extra) + ".tif");
-        WriteTiffWithExtra(file, k.spp, k.photometric, k.extra, k.stored);
+        const std::string file = dir.File(std::string(k.what).substr(0, 5) + std::to_string(k.extra) + ".tif");
+        WriteTiffWithExtra(file, k.spp, k.photometric, k.extra, k.stored, k.separate);
         ImgClass img;
         SetName(img, file);
         ASSERT_FALSE(ReadImage(false, &img)) << k.what << Error();
