@@ -51,9 +51,9 @@ click_control() {
     local g
     g=($(geometry "$1" "$2")) || return 1
     local x=$((g[0] + ${3:-$((g[2] / 2))})) y=$((g[1] + g[3] / 2))
-    xdotool mousemove --sync "$x" "$y"
-    sleep 0.1
-    xdotool click 1
+    # No --sync: it waits for motion, and a second click on the same spot
+    # would wait until a timeout. The server takes the move before the click.
+    xdotool mousemove "$x" "$y" sleep 0.1 click 1
 }
 
 output_name() { sed -n 's/^text outputName_1011 //p' "$report" 2>/dev/null; }
