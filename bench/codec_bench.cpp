@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,13 +37,19 @@ public:
     }
 
     ~Files() {
-        for (const std::string& path : written_) std::remove(path.c_str());
-        std::remove(Path("out.tif").c_str());
-        std::remove(Path("out.jpg").c_str());
+        if (!keep_)
+            for (const std::string& path : written_) std::remove(path.c_str());
+        for (const char* out : {"out.tif", "out.jpg", "out.png", "out.webp"}) std::remove(Path(out).c_str());
     }
 
 private:
-    Files() : folder_(std::string(Get_Temp_Path()) + "orvix_bench_" + std::to_string(getpid()) + "_") {}
+    // ORVIX_BENCH_FILES names a folder (ending in "/") where the files are
+    // written and kept, so that other programs can be timed on them.
+    Files()
+        : keep_(std::getenv("ORVIX_BENCH_FILES") != nullptr),
+          folder_(keep_ ? std::string(std::getenv("ORVIX_BENCH_FILES"))
+                        : std::string(Get_Temp_Path()) + "orvix_bench_" + std::to_string(getpid()) + "_") {}
+    bool keep_;
     std::string folder_;
     std::vector<std::string> written_;
 };
@@ -50,6 +57,9 @@ private:
 bool WritePlainTiff(ImgClass* img) { return WriteTIFF(false, false, img); }
 bool WriteLzwTiff(ImgClass* img) { return WriteTIFF(true, false, img); }
 bool WriteJpeg90(ImgClass* img) { return WriteJPEG(90, img); }
+bool WritePng6(ImgClass* img) { return WritePNG(6, img); }
+bool WriteWebp75(ImgClass* img) { return WriteWEBP(75, false, img); }
+bool WriteWebpLossless(ImgClass* img) { return WriteWEBP(100, true, img); }
 
 void SetPixelCounter(benchmark::State& state) {
     state.counters["Mpx/s"] = benchmark::Counter(double(bench::kWidth) * bench::kHeight / 1e6,
@@ -111,5 +121,39 @@ void BM_WriteJPEG(benchmark::State& state) {
     SetPixelCounter(state);
 }
 BENCHMARK(BM_WriteJPEG)->ArgName("quality")->Arg(75)->Arg(90)->Unit(benchmark::kMillisecond);
+
+void BM_ReadImage_Png(benchmark::State& state) {
+    ReadEach(state, Files::Get().Written("level6.png", WritePng6));
+}
+BENCHMARK(BM_ReadImage_Png)->Unit(benchmark::kMillisecond);
+
+// Arg: 1 for lossless.
+void BM_ReadImage_Webp(benchmark::State& state) {
+    ReadEach(state, state.range(0) ? Files::Get().Written("lossless.webp", WriteWebpLossless)
+                                   : Files::Get().Written("q75.webp", WriteWebp75));
+}
+BENCHMARK(BM_ReadImage_Webp)->ArgName("lossless")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Arg: zlib level.
+void BM_WritePNG(benchmark::State& state) {
+    ImgClass& img = Photo(3);
+    const std::string path = Files::Get().Path("out.png");
+    std::snprintf(img.ImgStruct.FileName, sizeof img.ImgStruct.FileName, "%s", path.c_str());
+    for (auto _ : state)
+        if (WritePNG(int(state.range(0)), &img)) state.SkipWithError(Get_Last_Error());
+    SetPixelCounter(state);
+}
+BENCHMARK(BM_WritePNG)->ArgName("level")->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+
+// Arg: quality; 100 is lossless.
+void BM_WriteWEBP(benchmark::State& state) {
+    ImgClass& img = Photo(3);
+    const std::string path = Files::Get().Path("out.webp");
+    std::snprintf(img.ImgStruct.FileName, sizeof img.ImgStruct.FileName, "%s", path.c_str());
+    for (auto _ : state)
+        if (WriteWEBP(int(state.range(0)), false, &img)) state.SkipWithError(Get_Last_Error());
+    SetPixelCounter(state);
+}
+BENCHMARK(BM_WriteWEBP)->ArgName("quality")->Arg(75)->Arg(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace

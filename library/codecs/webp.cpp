@@ -26,6 +26,8 @@ constexpr size_t kHeaderBytes = 4096;
 // Data is handed to the incremental decoder in pieces this large, so that
 // progress follows the rows it has finished.
 constexpr size_t kChunkBytes = 256 * 1024;
+// WebPBitstreamFeatures::format of a lossless (VP8L) picture.
+constexpr int kLosslessFormat = 2;
 
 const char* StatusWords(VP8StatusCode status) {
     switch (status) {
@@ -74,7 +76,21 @@ bool Features(const std::vector<uint8_t>& data, const char* who, const char* pat
     return false;
 }
 
-// A still picture, decoded straight into the image's rows.
+// A lossless picture, decoded straight into the image's rows at once: the
+// incremental decoder starts lossless data again from its last checkpoint
+// whenever a piece ends, which costs more than the progress is worth.
+bool DecodeLossless(const std::vector<uint8_t>& data, ImgClass& img) {
+    ImgStruct& s = img.ImgStruct;
+    const size_t size = size_t{s.LineSize} * s.Height;
+    const int stride = static_cast<int>(s.LineSize);
+    const uint8_t* done = s.Samples == 4 ? WebPDecodeRGBAInto(data.data(), data.size(), s.ImgData, size, stride)
+                                         : WebPDecodeRGBInto(data.data(), data.size(), s.ImgData, size, stride);
+    if (!done) return PostError("%s %s: damaged or incomplete WebP data", kReadWho, s.FileName);
+    ReadProgress()(static_cast<int>(s.Height), static_cast<int>(s.Height) - 1);
+    return false;
+}
+
+// A lossy picture, decoded straight into the image's rows piece by piece.
 bool DecodeStill(const std::vector<uint8_t>& data, ImgClass& img) {
     ImgStruct& s = img.ImgStruct;
     const WEBP_CSP_MODE mode = s.Samples == 4 ? MODE_RGBA : MODE_RGB;
@@ -223,7 +239,7 @@ bool ReadWebpHeader(const char* path, WebpHeaderInfo& info) {
     info.width = static_cast<uint32_t>(features.width);
     info.height = static_cast<uint32_t>(features.height);
     info.samples = features.has_alpha ? 4 : 3;
-    info.lossless = features.format == 2;
+    info.lossless = features.format == kLosslessFormat;
     info.animated = features.has_animation != 0;
     return false;
 }
@@ -240,7 +256,10 @@ bool WebpClass::ReadWebp(ImgClass* img) {
     if (PrepareDecodedImage(*img, static_cast<uint32_t>(features.width), static_cast<uint32_t>(features.height),
                             features.has_alpha ? 4 : 3, kReadWho))
         return true;
-    if (features.has_animation ? DecodeFirstFrame(data, *img) : DecodeStill(data, *img)) return true;
+    const bool failed = features.has_animation ? DecodeFirstFrame(data, *img)
+                        : features.format == kLosslessFormat ? DecodeLossless(data, *img)
+                                               : DecodeStill(data, *img);
+    if (failed) return true;
     s.Type = IMG_TYPE_WEBP;
     return false;
 }
