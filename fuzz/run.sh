@@ -29,6 +29,7 @@ targets=(file_type read_pgm read_ppm read_bmp read_tga read_tiff read_jpeg read_
 export ORVIX_MAX_PIXELS=${ORVIX_MAX_PIXELS:-16777216}
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp
 # Targets run FUZZ_JOBS at a time (default 1); the table follows in order.
 jobs=${FUZZ_JOBS:-1}
 run_target() {
