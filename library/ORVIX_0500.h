@@ -192,7 +192,8 @@ ORVIX_API const char* Get_FileName_From_HDR(const char* header);
 
 // ---- Reading -------------------------------------------------------------
 // Reads img->ImgStruct.FileName into img, whose buffer must be empty. With
-// swap, colour JPEG, PPM and TIFF images come back in B,G,R order.
+// swap, colour JPEG, PPM, TIFF, PNG, WebP and HEIF images come back in
+// B,G,R order (an alpha sample stays last).
 ORVIX_API bool ReadImage(bool swap, ImgClass* img);
 // Reads rect of file into img through the reader of the current header's
 // type: make or read the file's header first.

@@ -224,6 +224,16 @@ TEST(ModernFormats, ToolWrittenFilesReadAsTheToolsDecodeThemWithTheirHeaders) {
             EXPECT_DOUBLE_EQ(img.ImgStruct.Resolution, c.res);
         }
         EXPECT_TRUE(Close(want, FromImage(img), c.maxDiff, c.meanDiff));
+
+        // For display: colour in B,G,R order, alpha still last; grey as it is.
+        ImgClass swapped;
+        SetName(swapped, file);
+        ASSERT_FALSE(ReadImage(true, &swapped)) << LastError();
+        EXPECT_EQ(swapped.ImgStruct.BgrOrder, want.samples >= 3);
+        Pixels bgr = FromImage(swapped);
+        if (want.samples >= 3)
+            for (size_t i = 0; i < bgr.data.size(); i += size_t(bgr.samples)) std::swap(bgr.data[i], bgr.data[i + 2]);
+        EXPECT_TRUE(Close(FromImage(img), bgr, 0, 0));
     }
 }
 
