@@ -120,9 +120,7 @@ int CScaleApp::Run(const QStringList& files) {
     auto dialog = std::make_unique<CScaleDlg>(ReadProcessorFile(kProcessorFile));
     auto aux = std::make_unique<CAuxDlg>(dialog.get());
     void* library = platform::LoadLibraryByName(kLibraryFile);
-    // Both windows belong to the dialog's family, so its modal run still
-    // passes them their clicks.
-    auto thumbnails = std::make_unique<CThumbnailWnd>(dialog->Model(), dialog.get());
+    auto thumbnails = std::make_unique<CThumbnailWnd>(*dialog);
     auto preview = std::make_unique<CImagePreviewDlg>(dialog->Model(), dialog.get());
     thumbnails->hide();
     preview->hide();

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
 
     CScaleDlg dialog(tolvane::ReadProcessorFile(tolvane::kProcessorFile));
     CImagePreviewDlg preview(dialog.Model(), &dialog);
-    CThumbnailWnd thumbnails(dialog.Model(), &dialog);
+    CThumbnailWnd thumbnails(dialog);
     dialog.AttachWindows(&preview, &thumbnails);
     dialog.Model().SetDestination(outputs.toStdString());
     dialog.ListPaths({photos});

@@ -1,6 +1,7 @@
 #include "thumbnail_wnd.h"
 
 #include "qt_convert.h"
+#include "scale_dlg.h"
 #include "ui_thumbnail_wnd.h"
 
 #include <QCloseEvent>
@@ -57,8 +58,8 @@ void ThumbnailCanvas::resizeEvent(QResizeEvent* event) {
     if (owner_) owner_->Model().SetClientRect(CRect{0, 0, width(), height()});
 }
 
-CThumbnailWnd::CThumbnailWnd(ScaleDialogModel& dialog, QWidget* parent)
-    : QWidget(parent, Qt::Window), ui_(std::make_unique<Ui::CThumbnailWnd>()), model_(dialog) {
+CThumbnailWnd::CThumbnailWnd(CScaleDlg& dialog)
+    : QWidget(&dialog, Qt::Window), ui_(std::make_unique<Ui::CThumbnailWnd>()), model_(dialog.Model()) {
     ui_->setupUi(this);
     ui_->canvas->SetOwner(this);
     model_.SetClientRect(CRect{0, 0, ui_->canvas->width(), ui_->canvas->height()});

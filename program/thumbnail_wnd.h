@@ -30,10 +30,14 @@ private:
     CThumbnailWnd* owner_ = nullptr;
 };
 
+class CScaleDlg;
+
+// A window of its own that belongs to the main dialog's family, so the
+// dialog's modal run still passes it clicks.
 class CThumbnailWnd : public QWidget {
     Q_OBJECT
 public:
-    explicit CThumbnailWnd(tolvane::ScaleDialogModel& dialog, QWidget* parent = nullptr);
+    explicit CThumbnailWnd(CScaleDlg& dialog);
     ~CThumbnailWnd() override;
 
     tolvane::ThumbnailModel& Model() { return model_; }
