@@ -7,6 +7,8 @@
 #include "controls.h"
 #include "image_cache.h"
 #include "naming.h"
+#include "scale_dialog.h"
+#include "selection.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -116,6 +118,26 @@ TEST(CoreRules, UniqueNames) {
     WriteText(named('Z'), "");
     // Every letter taken: the last candidate although it exists.
     EXPECT_EQ(MakeUniqueName(a), named('Z'));
+}
+
+// "All Images" comes first and offers exactly what the format entries
+// offer, so every readable name is shown without picking a format.
+TEST(CoreRules, OpenFileFilterStartsWithAllImages) {
+    const std::vector<FileFilter> entries = ParseFileFilter(ScaleDialogModel::kFileFilter);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries[0].label.rfind("All Images (", 0), 0u) << entries[0].label;
+    EXPECT_EQ(entries[1].label, "TIFF Files (*.TIF;*.tif;*.TIFF;*.tiff)");
+    EXPECT_EQ(entries.back().patterns, std::vector<std::string>{"*.*"});
+    std::vector<std::string> offered;
+    for (size_t k = 1; k + 1 < entries.size(); ++k)
+        offered.insert(offered.end(), entries[k].patterns.begin(), entries[k].patterns.end());
+    EXPECT_EQ(entries[0].patterns, offered);
+    for (const char* ext : {"tif", "TIF", "tiff", "TIFF", "jpg", "JPEG", "bmp", "BMP", "dcr", "Dcr", "tga", "TGA"})
+        EXPECT_NE(std::find(offered.begin(), offered.end(), std::string("*.") + ext), offered.end()) << ext;
+    // A folder lists by the same entries: "All Images" adds no name of its own.
+    const std::pair<const char*, bool> names[] = {{"a.TIFF", true}, {"b.jpeg", true}, {"c.Dcr", true},
+                                                  {"d.txt", false}, {"e.Tif", false}, {"tif", false}};
+    for (const auto& [name, offers] : names) EXPECT_EQ(ImageFilterOffers(name), offers) << name;
 }
 
 TEST(CoreRules, ListOrderIgnoresCase) {
