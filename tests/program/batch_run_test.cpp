@@ -329,6 +329,7 @@ TEST_F(BatchRunTest, JpegQualityUsed) {
     const struct { const char* scale; const char* quality; int used; const char* shownAfter; Size size; } cases[] = {
         {"50", "90", 90, "90", {32, 24}},
         {"50", "150", 75, "75", {32, 24}},   // out of range: reset and used as 75
+        {"50", "abc", 75, "75", {32, 24}},   // no number is no quality 0 either
         {"100", "90", 75, "90", {64, 48}},   // unscaled JPEG: always 75
         {"100", "150", 75, "150", {64, 48}},
     };
