@@ -8,21 +8,25 @@
 # Needs root (debootstrap, chroot, mount). Slow (tens of minutes), so not
 # part of CI.
 #
-#   scripts/fresh-check.sh [--keep] [WORKDIR]
+#   scripts/fresh-check.sh [--keep] [--keep-going] [WORKDIR]
 #
 # WORKDIR (or FRESH_CHECK_DIR; default /var/tmp/fresh-check) holds the systems
-# and a log per step; it is removed at the end unless --keep (or
-# FRESH_CHECK_KEEP=1) is given. FRESH_CHECK_MIRROR overrides the mirror.
+# and a log per step; it is removed at the end unless a step failed or --keep (or
+# FRESH_CHECK_KEEP=1) is given. --keep-going runs the later steps after a
+# failed one (the packages can still be checked when a test fails); the
+# result is still the first failure. FRESH_CHECK_MIRROR overrides the mirror.
 set -euo pipefail
 
 keep=${FRESH_CHECK_KEEP:-0}
+keep_going=0
 work=${FRESH_CHECK_DIR:-/var/tmp/fresh-check}
 mirror=${FRESH_CHECK_MIRROR:-http://deb.debian.org/debian}
 for arg in "$@"; do
   case $arg in
     --keep) keep=1 ;;
     --clean) keep=0 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --keep-going) keep_going=1 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fresh-check: unknown option $arg" >&2; exit 2 ;;
     *) work=$arg ;;
   esac
@@ -92,7 +96,8 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 # step NAME COMMAND...: runs the command with its output in logs/NAME.log,
-# records its time, and stops the check at the first failure.
+# records its time, and stops the check at the first failure (unless
+# --keep-going).
 step() {
   local name=$1; shift
   local t0=$SECONDS rc
@@ -105,10 +110,10 @@ step() {
     summary+=("$(printf '%-34s %6ss  ok' "$name" $((SECONDS - t0)))")
   else
     summary+=("$(printf '%-34s %6ss  FAILED (exit %s)' "$name" $((SECONDS - t0)) "$rc")")
-    first_failure=$name
+    [ -n "$first_failure" ] || first_failure=$name
     echo "-- last lines of $work/logs/$name.log:"
     tail -n 40 "$work/logs/$name.log"
-    exit 1
+    [ "$keep_going" = 1 ] || exit 1
   fi
 }
 
