@@ -80,6 +80,8 @@ public:
     int Selected() const { return selected_; }
     // -1 or a position outside the list selects nothing.
     void Select(int i) { selected_ = i >= 0 && i < Count() ? i : -1; }
+    // The row the view shows at the top, as the view last reported it or
+    // the selection's scrolling stepped it.
     int Top() const { return top_; }
     void SetTop(int t);
 
