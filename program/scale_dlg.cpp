@@ -294,7 +294,7 @@ void CScaleDlg::PreviewHide() {
 void CScaleDlg::PreviewShowFocused() {
     if (!preview_) return;
     if (!previewPlaced_ && !preview_->isVisible()) {
-        PlaceBeside(*preview_, *this, true);
+        PlaceBeside(*preview_, *this, true, true);
         previewPlaced_ = true;
     }
     preview_->show();
@@ -336,7 +336,7 @@ void CScaleDlg::ThumbnailsShowAround(int) {
     if (!thumbnails_) return;
     // Opposite the preview, which opens on the right where there is room.
     if (!thumbnailsPlaced_ && !thumbnails_->isVisible() && model_->Get(kPreviewThumbnails).checked) {
-        PlaceBeside(*thumbnails_, *this, false);
+        PlaceBeside(*thumbnails_, *this, false, false);
         thumbnailsPlaced_ = true;
     }
     thumbnails_->Refresh();

@@ -28,21 +28,25 @@ UpDownControl::UpDownControl(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void PlaceBeside(QWidget& window, const QWidget& anchor, bool rightFirst) {
+void PlaceBeside(QWidget& window, QWidget& anchor, bool rightFirst, bool moveAnchor) {
     const QScreen* screen = anchor.screen();
     if (!screen) return;
     window.ensurePolished();
     if (!window.testAttribute(Qt::WA_Resized)) window.adjustSize();
     const QRect room = screen->availableGeometry();
-    const QRect by = anchor.frameGeometry();
+    QRect by = anchor.frameGeometry();
     // A hidden window's frame is not known yet; its decorations stand out
     // by about as much as the anchor's do.
     const QSize size = window.size() + (by.size() - anchor.size());
-    const int right = by.right() + 1, left = by.left() - size.width();
-    const bool rightFits = right + size.width() <= room.right() + 1, leftFits = left >= room.left();
-    int x = room.right() + 1 - size.width();  // neither side: as far from the anchor's fields as it can
-    if (rightFits && (rightFirst || !leftFits)) x = right;
-    else if (leftFits) x = left;
+    const auto fitsRight = [&] { return by.right() + size.width() <= room.right(); };
+    const auto fitsLeft = [&] { return by.left() - size.width() >= room.left(); };
+    if (!fitsRight() && !fitsLeft() && moveAnchor && by.width() + size.width() <= room.width()) {
+        by.moveLeft(rightFirst ? room.right() + 1 - size.width() - by.width() : room.left() + size.width());
+        anchor.move(by.topLeft());
+    }
+    int x = room.right() + 1 - size.width();  // no room: at the screen's edge
+    if (fitsRight() && (rightFirst || !fitsLeft())) x = by.right() + 1;
+    else if (fitsLeft()) x = by.left() - size.width();
     const int y = std::clamp(by.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
     window.move(std::max(x, room.left()), y);
 }

@@ -31,4 +31,6 @@ signals:
 
 // Moves window beside anchor, on the side the screen has room for it (the
 // preferred side first), its top level with anchor's, kept on the screen.
-void PlaceBeside(QWidget& window, const QWidget& anchor, bool rightFirst);
+// Where neither side has room but the screen holds both, moveAnchor lets
+// anchor step aside so the window fits on the preferred side.
+void PlaceBeside(QWidget& window, QWidget& anchor, bool rightFirst, bool moveAnchor);
