@@ -8,25 +8,29 @@
 # Needs root (debootstrap, chroot, mount). Slow (tens of minutes), so not
 # part of CI.
 #
-#   scripts/fresh-check.sh [--keep] [--keep-going] [WORKDIR]
+#   scripts/fresh-check.sh [--keep] [--keep-going] [--rev COMMIT] [WORKDIR]
 #
 # WORKDIR (or FRESH_CHECK_DIR; default /var/tmp/fresh-check) holds the systems
 # and a log per step; it is removed at the end unless a step failed or --keep (or
 # FRESH_CHECK_KEEP=1) is given. --keep-going runs the later steps after a
 # failed one (the packages can still be checked when a test fails); the
-# result is still the first failure. FRESH_CHECK_MIRROR overrides the mirror.
+# result is still the first failure. --rev checks a given commit instead of
+# HEAD. FRESH_CHECK_MIRROR overrides the mirror.
 set -euo pipefail
 
 keep=${FRESH_CHECK_KEEP:-0}
 keep_going=0
+rev=HEAD
 work=${FRESH_CHECK_DIR:-/var/tmp/fresh-check}
 mirror=${FRESH_CHECK_MIRROR:-http://deb.debian.org/debian}
-for arg in "$@"; do
+while [ $# -gt 0 ]; do
+  arg=$1; shift
   case $arg in
+    --rev) rev=${1:?--rev needs a commit}; shift ;;
     --keep) keep=1 ;;
     --clean) keep=0 ;;
     --keep-going) keep_going=1 ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fresh-check: unknown option $arg" >&2; exit 2 ;;
     *) work=$arg ;;
   esac
@@ -144,6 +148,7 @@ make_pristine() { debootstrap --variant=minbase bookworm "$pristine" "$mirror"; 
 copy_pristine() { cp -a "$pristine" "$1"; }
 clone() {
   git clone --no-hardlinks "$repo" "$builder/root/orvix"
+  git -C "$builder/root/orvix" checkout -q "$(git -C "$repo" rev-parse --verify "$rev^{commit}")"
   git -C "$builder/root/orvix" log -1 --format='%H %s'
 }
 make_packages() { inside "$builder" 'cd /root/orvix/build && cpack -G DEB && ls -l ./*.deb'; }
