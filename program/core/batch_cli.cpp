@@ -12,6 +12,7 @@
 #include <ORVIX_0500.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +29,9 @@ const char kBatchUsage[] =
     "\n"
     "Converts every listed image into a scaled copy named A000_name, A001_name ...\n"
     "(first letter stepped B, C ... while the name exists). The files lie in one\n"
-    "folder; a FOLDER lists its TIFF, JPEG, BMP, DCR and Targa files. The list is\n"
-    "sorted without regard to case, and a file's place in it is its number.\n"
+    "folder; a FOLDER lists its TIFF, JPEG, BMP, DCR, Targa, PNG, WebP, HEIC, HEIF\n"
+    "and AVIF files. The list is sorted without regard to case, and a file's\n"
+    "place in it is its number.\n"
     "\n"
     "  --dest DIR          destination folder (default: the source folder), made\n"
     "                      with its parents when missing\n"
@@ -44,18 +46,21 @@ const char kBatchUsage[] =
     "  --res R             output resolution (default: the first file's)\n"
     "  --lpmm              R and print sizes are in lines per mm and mm\n"
     "Format:\n"
-    "  --format F          tiff (default), jpeg or bmp\n"
-    "  --quality Q         JPEG quality 1 to 100 (75 when outside 0 to 100)\n"
+    "  --format F          tiff (default), jpeg, bmp, png or webp; TIFF, PNG and\n"
+    "                      WebP keep transparency, JPEG and BMP put it on white\n"
+    "  --quality Q         JPEG or WebP quality 1 to 100 (75 when outside 1 to\n"
+    "                      100; WebP at 100 is lossless)\n"
     "  --lzw               LZW-compressed TIFF\n"
     "  --low-memory        TIFF scaled row by row into the file\n"
-    "  --strip             keep no metadata (by default JPEG and TIFF outputs carry\n"
+    "  --strip             keep no metadata (by default all outputs but BMP carry\n"
     "                      the photo's EXIF, IPTC, XMP and colour profile)\n"
     "Resizing (smooth by default: every file resampled from its own pixels at its\n"
     "own size with an antialiasing filter, a JPEG decoded reduced where that\n"
     "leaves at least twice the size):\n"
     "  --filter F          lanczos3 (default), mitchell, catrom or box\n"
     "  --exact             the original engine instead: cubic interpolation for TIFF,\n"
-    "                      JPEG and BMP point-sampled to the first file's width\n"
+    "                      PNG and WebP (transparency flattened onto white), JPEG\n"
+    "                      and BMP point-sampled to the first file's width\n"
     "Run:\n"
     "  -j N                N worker processes (default 1)\n"
     "  --shard K/N         convert only the files at places i with i mod N = K\n"
@@ -156,8 +161,9 @@ Options Parse(const std::vector<std::string>& args) {
             o.lpmm = true;
         } else if (a == "--format") {
             o.format = value();
-            if (o.format != "tiff" && o.format != "jpeg" && o.format != "bmp")
-                throw UsageError("--format takes tiff, jpeg or bmp, not '" + o.format + "'");
+            if (o.format != "tiff" && o.format != "jpeg" && o.format != "bmp" && o.format != "png" &&
+                o.format != "webp")
+                throw UsageError("--format takes tiff, jpeg, bmp, png or webp, not '" + o.format + "'");
         } else if (a == "--quality") {
             o.quality = value();
             WholeNumber(a, o.quality, -1000000, 1000000);
@@ -228,9 +234,17 @@ void ApplyOptions(ScaleDialogModel& m, const Options& o) {
     case SizeKind::None: break;
     }
     if (!o.format.empty()) {
-        std::string wanted = o.format;
-        for (char& c : wanted) c = char(std::toupper(static_cast<unsigned char>(c)));
-        for (int step = 0; step < 3 && m.Get(kFormat).text != wanted; ++step) m.SpinDelta(kFormatSpin, -1);
+        // The spin shows "WebP": names compare without regard to case, and
+        // the spin goes round once at most.
+        auto lower = [](std::string t) {
+            for (char& c : t) c = char(std::tolower(static_cast<unsigned char>(c)));
+            return t;
+        };
+        const std::string first = m.Get(kFormat).text;
+        while (lower(m.Get(kFormat).text) != o.format) {
+            m.SpinDelta(kFormatSpin, -1);
+            if (m.Get(kFormat).text == first) throw UsageError("--format: no " + o.format + " in the format spin");
+        }
     }
     auto needShown = [&](int id, const char* option) {
         if (!m.Get(id).visible)
@@ -257,7 +271,8 @@ std::string SizeText(const ScaleDialogModel& m) {
     if (!m.Get(kScaleMode).checked) {
         std::string text = OneLine(m.Get(kScale).text) + " %";
         // Exact subsampled outputs all take the width the dialog shows.
-        if (m.Get(kFormat).text != "TIFF" && !m.Get(kSmoothResizing).checked)
+        const char f = m.Get(kFormat).text.empty() ? 'T' : m.Get(kFormat).text[0];
+        if ((f == 'J' || f == 'B') && !m.Get(kSmoothResizing).checked)
             text += " (" + m.Get(kFormat).text + " outputs: all " + m.Get(kOutWidth).text + " pixels wide)";
         return text;
     }
@@ -269,7 +284,8 @@ std::string SizeText(const ScaleDialogModel& m) {
 std::string FormatText(const ScaleDialogModel& m) {
     const std::string& f = m.Get(kFormat).text;
     std::string text = f;
-    if (f == "JPEG") text += ", quality " + m.Get(kQuality).text;
+    if (f == "JPEG" || f == "WebP") text += ", quality " + m.Get(kQuality).text;
+    if (f == "WebP" && m.Get(kQuality).text == "100") text += " (lossless)";
     if (f == "TIFF" && m.Get(kLzw).checked) text += ", LZW";
     if (f == "TIFF" && m.Get(kLimitMemory).checked) text += ", low memory";
     if (f != "BMP") text += m.Get(kKeepMetadata).checked ? ", metadata kept" : ", metadata stripped";
@@ -290,7 +306,8 @@ void PrintSettings(ScaleDialogModel& m, const Options& o, bool destinationMade) 
     if (m.Get(kSmoothResizing).checked)
         std::printf("Resizing: smooth, %s filter\n", FilterName(m.Filter()));
     else
-        std::printf("Resizing: exact (cubic interpolation for TIFF, point sampling for JPEG and BMP)\n");
+        std::printf("Resizing: exact (cubic interpolation for TIFF, PNG and WebP, transparency "
+                    "flattened onto white; point sampling for JPEG and BMP)\n");
     FilePlan plan;
     std::string reason;
     // The first file as the run will name and size it.

@@ -10,6 +10,7 @@
 #include "text.h"
 
 #include <cerrno>
+#include <cstring>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -36,6 +37,32 @@ bool CopyName(char (&field)[ORVIX_MAX_PATH], const std::string& name) {
 int RoundedLength(uint32_t length, double factor) {
     const double v = double(length) * factor + 0.5;
     return v >= 1.0 && v < 2147483647.0 ? static_cast<int>(v) : 0;
+}
+
+constexpr int kPngLevel = 6;  // zlib's default: near the smallest, several times faster than 9
+
+bool HasAlpha(int samples) { return samples == 2 || samples == 4; }
+
+// Exact resizing scales these formats by the factor with the cubic
+// scaler; JPEG and BMP are point-sampled to the width instead.
+bool ScaledByFactor(char format) { return format == 'T' || format == 'P' || format == 'W'; }
+
+// The cubic scaler and the row-by-row TIFF engine take 1 or 3 samples
+// only: a source with transparency goes to them flattened onto white, the
+// background its JPEG and BMP outputs get too, so no file fails for it.
+// The flattening works on a copy, as the cached source keeps its alpha for
+// the preview and for smooth resizing; source itself when it has none.
+ImgClass& Opaque(ImgClass& source, ImgClass& copy) {
+    const ImgStruct& s = source.ImgStruct;
+    if (!s.ImgData || !HasAlpha(s.Samples)) return source;
+    ImgStruct& c = copy.ImgStruct;
+    unsigned char* keep = c.ImgData;
+    c = s;
+    c.ImgData = keep;
+    if (copy.AllocData() || !c.ImgData) return source;  // the scaler's refusal then says why
+    std::memcpy(c.ImgData, s.ImgData, size_t(s.LineSize) * s.Height);
+    if (FlattenImage(&copy, 255, 255, 255)) return source;
+    return copy;
 }
 }  // namespace
 
@@ -432,7 +459,7 @@ void ScaleDialogModel::PlanSize(FilePlan& plan, int width, int height) {
     if (plan.unscaled && !(plan.format == 'T' && Checked(kLimitMemory))) {
         plan.outWidth = int(w);
         plan.outHeight = int(h);
-    } else if (plan.format == 'T') {
+    } else if (ScaledByFactor(plan.format)) {
         plan.outWidth = RoundedLength(w, plan.factor);
         plan.outHeight = RoundedLength(h, plan.factor);
     } else if (plan.width > 0) {
@@ -453,12 +480,14 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
         std::string out = plan.output;
         const bool hadPixels = s.ImgData != nullptr;
         // The scaler reads a source without pixels as stored; one to be
-        // turned is read upright first, which costs what its own read would.
-        if (!hadPixels && plan.orientation != 1) {
+        // turned, or with transparency to flatten, is read first, which
+        // costs what its own read would.
+        if (!hadPixels && (plan.orientation != 1 || HasAlpha(header_.Samples))) {
             failed = ReadImageUpright(false, source, plan.orientation);
             if (failed) fallback = "the image could not be read upright";
         }
-        if (!failed) failed = Low_Memory_ScaleImage(lzw, &source, out.data(), plan.factor, -1.0);
+        ImgClass flat;
+        if (!failed) failed = Low_Memory_ScaleImage(lzw, &Opaque(source, flat), out.data(), plan.factor, -1.0);
         if (!failed) NoteReadWarning(plan.source);
         // The scaler reads the source whole; keeping it cached would undo
         // what the user limited.
@@ -469,18 +498,20 @@ bool ScaleDialogModel::WriteOutput(const FilePlan& plan, ImgClass& source, ImgCl
         failed = WriteSourceAs(plan, source);
         outcome.width = int(s.Width);
         outcome.height = int(s.Height);
-    } else if (plan.format == 'T') {
-        failed = ScaleImage(&source, plan.factor, -1.0, &output);
+    } else if (ScaledByFactor(plan.format)) {
+        ImgClass flat;
+        failed = ScaleImage(&Opaque(source, flat), plan.factor, -1.0, &output);
         fallback = "the image could not be scaled";
         if (!failed) {
             output.ImgStruct.Planar = 0;
-            failed = WriteTIFF(lzw, false, &output);
+            failed = WriteAsFormat(plan, output);
+            fallback = "the output could not be written";
         }
     } else {
         SubsampleLocalImage(&source, &output, plan.width, -1);
         failed = o.ImgData == nullptr;
         fallback = "the image could not be subsampled";
-        if (!failed) failed = plan.format == 'B' ? Write_BMP(&output) : WriteJPEG(JpegQuality(), &output);
+        if (!failed) failed = plan.format == 'B' ? Write_BMP(&output) : WriteJPEG(OutputQuality(), &output);
     }
     if (!outcome.width) {
         outcome.width = int(o.Width);
@@ -539,14 +570,19 @@ bool ScaleDialogModel::ResampleAndWrite(const FilePlan& plan, ImgClass& source, 
     return WriteAsFormat(plan, output);
 }
 
-// The resampled output in the chosen format.
+// A scaled output in the chosen format: its pixels are in R,G,B order.
+// JPEG and BMP flatten transparency onto white; the others keep it.
 bool ScaleDialogModel::WriteAsFormat(const FilePlan& plan, ImgClass& image) {
-    if (plan.format == 'B') return Write_BMP(&image);
-    if (plan.format == 'J') return WriteJPEG(JpegQuality(), &image);
-    return WriteTIFF(Checked(kLzw), false, &image);
+    switch (plan.format) {
+    case 'B': return Write_BMP(&image);
+    case 'J': return WriteJPEG(OutputQuality(), &image);
+    case 'P': return WritePNG(kPngLevel, &image);
+    case 'W': return WriteWEBP(OutputQuality(), false, &image);  // 100 is lossless
+    default: return WriteTIFF(Checked(kLzw), false, &image);
+    }
 }
 
-// The photo's metadata carried into the written JPEG or TIFF file. False
+// The photo's metadata carried into the written file (any format but BMP). False
 // when the rewrite failed part way: the file can no longer be trusted.
 bool ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome) {
     if (plan.format == 'B' || !Checked(kKeepMetadata)) return true;
@@ -559,9 +595,9 @@ bool ScaleDialogModel::KeepMetadata(const FilePlan& plan, const ImgStruct& writt
     return false;
 }
 
-// A quality that is not a whole number from 1 to 100 becomes 75, in the
-// field too.
-int ScaleDialogModel::JpegQuality() {
+// The JPEG or WebP quality: one that is not a whole number from 1 to 100
+// becomes 75, in the field too.
+int ScaleDialogModel::OutputQuality() {
     if (!IsWholeNumberIn(Text(kQuality), 1, 100)) SetControlText(kQuality, "75");
     return TextToInt(Text(kQuality));
 }
@@ -576,6 +612,10 @@ bool ScaleDialogModel::WriteSourceAs(const FilePlan& plan, ImgClass& source) {
         failed = Write_BMP(&source);
     else if (plan.format == 'J')
         failed = WriteJPEG(75, &source);  // an unscaled JPEG is written at 75 whatever the field says
+    else if (plan.format == 'P')
+        failed = WritePNG(kPngLevel, &source);
+    else if (plan.format == 'W')
+        failed = WriteWEBP(OutputQuality(), false, &source);
     else
         failed = WriteTIFF(Checked(kLzw), s.BgrOrder != 0, &source);
     CopyName(s.FileName, name);

@@ -53,9 +53,18 @@ std::string OutputNameFor(const std::string& folder, int position, const std::st
     return Format("%sA%03d_%s", folder.c_str(), position, name.c_str());
 }
 
+const char* FormatExtension(char format) {
+    switch (format) {
+    case 'B': return "bmp";
+    case 'J': return "jpg";
+    case 'P': return "png";
+    case 'W': return "webp";
+    default: return "tif";
+    }
+}
+
 std::string RunOutputName(const std::string& folder, int position, const std::string& name, char format) {
-    const char* ext = format == 'B' ? "bmp" : format == 'J' ? "jpg" : "tif";
-    return MakeUniqueName(ReplaceExtension(OutputNameFor(folder, position, name), ext));
+    return MakeUniqueName(ReplaceExtension(OutputNameFor(folder, position, name), FormatExtension(format)));
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

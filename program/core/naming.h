@@ -24,8 +24,12 @@ std::string MakeUniqueName(const std::string& path);
 // folder (ending with a separator) + "A" + position as "%03d" + "_" + name.
 std::string OutputNameFor(const std::string& folder, int position, const std::string& name);
 
-// The name the file at position is written under in format ('T', 'J' or
-// 'B'): OutputNameFor with the format's extension, its first letter
+// The extension of an output format, by the first letter of its name
+// ('T'IFF, 'J'PEG, 'B'MP, 'P'NG, 'W'ebP); TIFF's for any other letter.
+const char* FormatExtension(char format);
+
+// The name the file at position is written under in format (a letter as
+// FormatExtension takes): OutputNameFor with the format's extension, its first letter
 // stepped while the name is taken. The dialog shows this same name.
 std::string RunOutputName(const std::string& folder, int position, const std::string& name, char format);
 

@@ -31,12 +31,36 @@ std::vector<char> Writable(const std::string& text) {
     return buffer;
 }
 
-void CopyRow(const unsigned char* from, uint8_t* to, int width, int samples) {
+// The grey of the checkerboard under transparent pixels at (x, y).
+uint8_t CheckerGrey(int x, int y) {
+    return ((x / kCheckerSquare + y / kCheckerSquare) & 1) ? kCheckerDark : kCheckerLight;
+}
+
+uint8_t Over(uint8_t colour, uint8_t alpha, uint8_t under) {
+    return uint8_t((colour * alpha + under * (255 - alpha) + 127) / 255);
+}
+
+// Row y of the picture in B,G,R; colour rows (3 samples) arrive as B,G,R
+// already, rows with alpha in the order bgr says.
+void CopyRow(const unsigned char* from, uint8_t* to, int width, int samples, bool bgr, int y) {
     if (samples == 3) {
         std::memcpy(to, from, size_t(width) * 3);
         return;
     }
-    for (int x = 0; x < width; ++x) to[3 * x] = to[3 * x + 1] = to[3 * x + 2] = from[x];
+    for (int x = 0; x < width; ++x, from += samples, to += 3) {
+        if (samples == 1) {
+            to[0] = to[1] = to[2] = from[0];
+            continue;
+        }
+        const uint8_t under = CheckerGrey(x, y), alpha = from[samples - 1];
+        if (samples == 2) {
+            to[0] = to[1] = to[2] = Over(from[0], alpha, under);
+            continue;
+        }
+        to[0] = Over(from[bgr ? 0 : 2], alpha, under);
+        to[1] = Over(from[1], alpha, under);
+        to[2] = Over(from[bgr ? 2 : 0], alpha, under);
+    }
 }
 
 // The dialog's wait cursor for one scope.
@@ -59,7 +83,7 @@ bool BuildBitmap(ImgClass& img, Bitmap& out, bool zoomed) {
     const int samples = s.Samples;
     // Sizes a row index or stride cannot hold are refused with the odd layouts.
     if (!s.ImgData || s.Width == 0 || s.Height == 0 || s.Width > (1u << 28) || s.Height > (1u << 28) ||
-        (samples != 1 && samples != 3) || s.LineSize < s.Width * uint32_t(samples))
+        samples < 1 || samples > 4 || s.LineSize < s.Width * uint32_t(samples))
         return false;
     if (samples == 3 && !s.BgrOrder) Swap_RGB(&img);
     out.width = int(s.Width);
@@ -70,7 +94,7 @@ bool BuildBitmap(ImgClass& img, Bitmap& out, bool zoomed) {
     const int rows = zoomed ? out.height - 1 : out.height;
     for (int y = 0; y < rows; ++y)
         CopyRow(s.ImgData + size_t(y) * s.LineSize, out.bytes.data() + size_t(y) * size_t(out.stride),
-                out.width, samples);
+                out.width, samples, s.BgrOrder != 0, y);
     if (zoomed) out.bytes[0] = out.bytes[1] = out.bytes[2] = 192;
     return true;
 }

@@ -34,11 +34,16 @@ struct Bitmap {
     }
 };
 
-// Builds out from img when out is still empty and img holds 1- or 3-sample
-// pixels: an R,G,B image is swapped to B,G,R in place first, grey samples
-// are written three times. A zoomed picture leaves its last line unset and
-// marks its first pixel grey. False when no bitmap was made.
+// Builds out from img when out is still empty and img holds 1 to 4
+// samples: an R,G,B image is swapped to B,G,R in place first, grey samples
+// are written three times, and an image with alpha (2 or 4 samples) is
+// shown over a light and dark grey checkerboard of kCheckerSquare pixels,
+// never over black. A zoomed picture leaves its last line unset and marks
+// its first pixel grey. False when no bitmap was made.
 bool BuildBitmap(ImgClass& img, Bitmap& out, bool zoomed);
+inline constexpr int kCheckerSquare = 8;
+inline constexpr uint8_t kCheckerLight = 204;  // the square at the top left
+inline constexpr uint8_t kCheckerDark = 153;
 
 // What a window is to do after an event.
 enum class PreviewReply { Nothing, Repaint, HideWindow };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace tolvane {
@@ -19,7 +20,9 @@ namespace tolvane {
 namespace {
 constexpr double kInchPerMm = 0.03937007874015748;
 constexpr double kMmPerInch = 25.4;
-constexpr const char* kFormatNames[] = {"TIFF", "JPEG", "BMP"};
+// The format spin's cycle; a format is known by its first letter.
+constexpr const char* kFormatNames[] = {"TIFF", "JPEG", "BMP", "PNG", "WebP"};
+constexpr int kFormatCount = int(std::size(kFormatNames));
 
 // trunc() into an int; what no int can hold (infinite, not a number, out of
 // range after a division by a zero field) becomes 0.
@@ -34,7 +37,10 @@ constexpr char kFormatFilter[] =
     "TIFF Files (*.TIF;*.tif;*.TIFF;*.tiff)|*.tif;*.TIF;*.tiff;*.TIFF|"
     "JPG Files(*.JPG;*.jpg;*.jpeg;*.JPEG)|*.jpg;*.JPG;*.jpeg;*.JPEG|"
     "BMP Files(*.BMP;*.bmp)|*.bmp;*.BMP|DCR Files(*.DCR;*.dcr)|*.Dcr;*.DCR;*.dcr|"
-    "Targa Files(*.tga;*.TGA)|*.tga;*.TGA|All files (*.*)|*.*||";
+    "Targa Files(*.tga;*.TGA)|*.tga;*.TGA|PNG Files(*.PNG;*.png)|*.png;*.PNG|"
+    "WebP Files(*.WEBP;*.webp)|*.webp;*.WEBP|"
+    "HEIF Files(*.HEIC;*.heic;*.HEIF;*.heif;*.AVIF;*.avif)|*.heic;*.HEIC;*.heif;*.HEIF;*.avif;*.AVIF|"
+    "All files (*.*)|*.*||";
 
 // "All Images" offers every pattern of the format entries, so a new format
 // is offered there by being listed once.
@@ -165,7 +171,7 @@ void ScaleDialogModel::Click(int id) {
 }
 
 void ScaleDialogModel::FieldLeft(int id) {
-    if (id == kQuality) JpegQuality();
+    if (id == kQuality) OutputQuality();
     if (PositiveOnly(id) && RestoreIfNotPositive(id)) return;
     beforeEdit_.erase(id);
     switch (id) {
@@ -555,22 +561,25 @@ void ScaleDialogModel::ToggleOutputUnit() {
 }
 
 int ScaleDialogModel::FormatSpin(int delta) {
-    formatIndex_ -= delta;
-    if (formatIndex_ < 0) formatIndex_ = 2;
-    if (formatIndex_ > 2) formatIndex_ = 0;
+    // Steps from the format shown, which fit mode may have set.
+    for (int k = 0; k < kFormatCount; ++k)
+        if (Text(kFormat) == kFormatNames[k]) formatIndex_ = k;
+    formatIndex_ = ((formatIndex_ - delta) % kFormatCount + kFormatCount) % kFormatCount;
     ShowFormat(formatIndex_);
     FixOutputExtension();
     return formatIndex_;
 }
 
 void ScaleDialogModel::ShowFormat(int index) {
+    const char letter = kFormatNames[index][0];
+    const bool quality = letter == 'J' || letter == 'W';  // WebP's 100 is lossless
     SetControlText(kFormat, kFormatNames[index]);
-    SetVisible(kLzw, index == 0);
-    SetVisible(kLimitMemory, index == 0);
-    SetEnabled(kKeepMetadata, index != 2);  // BMP files carry none
-    SetVisible(kQuality, index == 1);
-    SetVisible(kQualityLabel, index == 1);
-    if (index == 1) {
+    SetVisible(kLzw, letter == 'T');
+    SetVisible(kLimitMemory, letter == 'T');
+    SetEnabled(kKeepMetadata, letter != 'B');  // BMP files carry none
+    SetVisible(kQuality, quality);
+    SetVisible(kQualityLabel, quality);
+    if (quality) {
         const int q = TextToInt(Text(kQuality));
         if (q < 2 || q > 100) SetControlText(kQuality, "75");
     }
@@ -586,8 +595,7 @@ void ScaleDialogModel::FixOutputExtension() {
         SetControlText(kOutputName, RunOutputName(Destination(), namePosition_, nameFile_, letter));
         return;
     }
-    const char* ext = letter == 'B' ? "bmp" : letter == 'J' ? "jpg" : "tif";
-    SetControlText(kOutputName, MakeUniqueName(ReplaceExtension(name, ext)));
+    SetControlText(kOutputName, MakeUniqueName(ReplaceExtension(name, FormatExtension(letter))));
 }
 
 void ScaleDialogModel::ShowOutputName(int position, const std::string& source) {

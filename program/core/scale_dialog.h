@@ -25,8 +25,8 @@ struct FilePlan {
     int position = 0;
     std::string source;
     std::string output;
-    char format = 'T';    // first letter of the format text: 'T', 'J' or 'B'
-    double factor = 1.0;  // exact: TIFF outputs are scaled by it
+    char format = 'T';    // first letter of the format text: 'T', 'J', 'B', 'P' or 'W'
+    double factor = 1.0;  // exact: TIFF, PNG and WebP outputs are scaled by it
     int width = 0;        // exact: JPEG and BMP outputs are subsampled to it
     int outWidth = 0;     // the output's size
     int outHeight = 0;
@@ -206,7 +206,7 @@ private:
     bool WriteAsFormat(const FilePlan& plan, ImgClass& image);
     bool KeepMetadata(const FilePlan& plan, const ImgStruct& written, FileOutcome& outcome);
     bool WriteSourceAs(const FilePlan& plan, ImgClass& source);
-    int JpegQuality();
+    int OutputQuality();
     ImgClass* LoadIntoCache(const std::string& path, uint64_t expectedBytes);
     // Reads img upright, for an output of width x height when both are > 0
     // (a JPEG is then decoded reduced), evicting the largest cached image

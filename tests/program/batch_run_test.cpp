@@ -144,7 +144,7 @@ protected:
         model_.FieldLeft(id);
     }
     void ChooseFormat(const std::string& format) {
-        for (int step = 0; step < 3 && model_.Get(kFormat).text != format; ++step)
+        for (int step = 0; step < 5 && model_.Get(kFormat).text != format; ++step)
             model_.SpinDelta(kFormatSpin, -1);
         ASSERT_EQ(model_.Get(kFormat).text, format);
     }

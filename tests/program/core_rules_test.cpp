@@ -132,11 +132,13 @@ TEST(CoreRules, OpenFileFilterStartsWithAllImages) {
     for (size_t k = 1; k + 1 < entries.size(); ++k)
         offered.insert(offered.end(), entries[k].patterns.begin(), entries[k].patterns.end());
     EXPECT_EQ(entries[0].patterns, offered);
-    for (const char* ext : {"tif", "TIF", "tiff", "TIFF", "jpg", "JPEG", "bmp", "BMP", "dcr", "Dcr", "tga", "TGA"})
+    for (const char* ext : {"tif", "TIF", "tiff", "TIFF", "jpg", "JPEG", "bmp", "BMP", "dcr", "Dcr", "tga", "TGA",
+                            "png", "PNG", "webp", "WEBP", "heic", "HEIC", "heif", "avif", "AVIF"})
         EXPECT_NE(std::find(offered.begin(), offered.end(), std::string("*.") + ext), offered.end()) << ext;
     // A folder lists by the same entries: "All Images" adds no name of its own.
     const std::pair<const char*, bool> names[] = {{"a.TIFF", true}, {"b.jpeg", true}, {"c.Dcr", true},
-                                                  {"d.txt", false}, {"e.Tif", false}, {"tif", false}};
+                                                  {"d.txt", false}, {"e.Tif", false}, {"tif", false},
+                                                  {"f.PNG", true}, {"g.webp", true}, {"h.AVIF", true}, {"i.Heic", false}};
     for (const auto& [name, offers] : names) EXPECT_EQ(ImageFilterOffers(name), offers) << name;
 }
 

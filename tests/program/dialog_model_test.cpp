@@ -254,7 +254,9 @@ TEST_F(DialogModelTest, FormatSpinCyclesAndFixesExtension) {
     struct Step { int delta, index; const char *format, *ext; bool lzw, quality, limit; };
     const Step steps[] = {
         {-1, 1, "JPEG", "jpg", false, true, false}, {-1, 2, "BMP", "bmp", false, false, false},
-        {-1, 0, "TIFF", "tif", true, false, true},  {1, 2, "BMP", "bmp", false, false, false},
+        {-1, 3, "PNG", "png", false, false, false}, {-1, 4, "WebP", "webp", false, true, false},
+        {-1, 0, "TIFF", "tif", true, false, true},  {1, 4, "WebP", "webp", false, true, false},
+        {1, 3, "PNG", "png", false, false, false},  {1, 2, "BMP", "bmp", false, false, false},
         {1, 1, "JPEG", "jpg", false, true, false},  {1, 0, "TIFF", "tif", true, false, true},
     };
     for (const Step& s : steps) {
@@ -264,6 +266,7 @@ TEST_F(DialogModelTest, FormatSpinCyclesAndFixesExtension) {
         ExpectFlag(model_, {kQuality, kQualityLabel}, &Control::visible, s.quality, s.format);
         ExpectFlag(model_, {kLimitMemory}, &Control::visible, s.limit, s.format);
         ExpectFlag(model_, {kSmoothResizing}, &Control::visible, true, s.format);
+        ExpectFlag(model_, {kKeepMetadata}, &Control::enabled, std::string(s.format) != "BMP", s.format);
     }
     // Choosing JPEG puts a quality outside 2..100 back to 75.
     const std::pair<const char*, const char*> quality[] = {

@@ -127,6 +127,48 @@ TEST(PreviewBitmap, IsBgrTopDownPaddedAndMarkedWhenZoomed) {
     }
 }
 
+// Transparent sources are shown over a grey checkerboard of 8-pixel squares,
+// opaque pixels as they are and partial alpha blended, in either sample order.
+TEST(PreviewBitmap, AlphaIsShownOverACheckerboard) {
+    struct Pixel { int x, y; uint8_t r, g, b, a; uint8_t wantB, wantG, wantR; };
+    const Pixel pixels[] = {
+        {0, 0, 10, 20, 30, 0, 204, 204, 204},      // light square, fully transparent
+        {8, 0, 10, 20, 30, 0, 153, 153, 153},      // dark square beside it
+        {9, 9, 10, 20, 30, 0, 204, 204, 204},      // light again diagonally
+        {3, 12, 10, 20, 30, 255, 30, 20, 10},      // opaque: its own colour
+        {2, 2, 255, 0, 0, 128, 102, 102, 230},     // half red over light grey
+        {12, 4, 0, 0, 255, 128, 204, 76, 76},      // half blue over dark grey
+    };
+    for (const auto& [samples, bgr] : {std::pair{4, false}, std::pair{4, true}, std::pair{2, false}}) {
+        SCOPED_TRACE(::testing::Message() << samples << (bgr ? " bgr" : " rgb"));
+        ImgClass img;
+        ImgStruct& s = img.ImgStruct;
+        s.Width = s.Height = 16;
+        s.Samples = samples;
+        s.Bits = 8;
+        s.LineSize = 16 * uint32_t(samples);
+        s.BgrOrder = bgr;
+        ASSERT_FALSE(img.AllocData());
+        for (const Pixel& p : pixels) {
+            unsigned char* at = s.ImgData + size_t(p.y) * s.LineSize + size_t(p.x) * samples;
+            at[0] = samples == 2 ? p.g : bgr ? p.b : p.r;
+            if (samples == 4) {
+                at[1] = p.g;
+                at[2] = bgr ? p.r : p.b;
+            }
+            at[samples - 1] = p.a;
+        }
+        Bitmap bmp;
+        ASSERT_TRUE(tolvane::BuildBitmap(img, bmp, false));
+        for (const Pixel& p : pixels) {
+            const uint8_t* got = bmp.Pixel(p.x, p.y);
+            // Grey + alpha carries only the green sample of each row above.
+            const int want[3] = {samples == 2 ? p.wantG : p.wantB, p.wantG, samples == 2 ? p.wantG : p.wantR};
+            for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k], want[k], 1) << p.x << "," << p.y << " byte " << k;
+        }
+    }
+}
+
 // Reset_TarnDb and every zoom clear the last-error text: a marker that stays
 // there shows the library was not asked.
 bool LibraryAsked() {
