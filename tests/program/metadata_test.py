@@ -26,6 +26,7 @@ QUADRANTS = [(220, 30, 30), (30, 200, 40), (30, 40, 220), (230, 220, 30)]
 ICC = ImageCms.ImageCmsProfile(ImageCms.createProfile("sRGB")).tobytes()
 GPS = {"Exif.GPSInfo.GPSLatitudeRef": "N", "Exif.GPSInfo.GPSLatitude": "52/1 22/1 3071/100",
        "Exif.GPSInfo.GPSLongitudeRef": "W", "Exif.GPSInfo.GPSLongitude": "4/1 53/1 3/5"}
+EXTENSION = {"jpeg": ".jpg", "tiff": ".tif", "png": ".png", "webp": ".webp"}
 KEPT = {"Exif.Image.Make": "Voltrac", "Exif.Image.Model": "VX-9 Mark II",
         "Exif.Photo.DateTimeOriginal": "2021:06:14 09:26:53", **GPS}
 
@@ -189,6 +190,17 @@ class Metadata(unittest.TestCase):
             self.assertEqual(got, value if key.endswith("Ref") else rationals(value), key)
 
     def test_metadata_kept_or_stripped(self):
+        self.kept_or_stripped([("jpeg", False), ("tiff", False), ("png", False),
+                               ("jpeg", True), ("tiff", True), ("webp", True)])
+
+    # Exiv2 0.27.6 writes a WebP's colour profile in a chunk tagged "VP8X"
+    # rather than "ICCP", which WebP decoders refuse; this passes once the
+    # profile reaches WebP outputs by another way.
+    @unittest.expectedFailure
+    def test_webp_keeps_metadata(self):
+        self.kept_or_stripped([("webp", False)])
+
+    def kept_or_stripped(self, cases):
         src = self.folder("src")
         sources = [self.photo(src, "cam_jpg", "jpg", 6, (120, 80), thumbnail=True),
                    self.photo(src, "cam_tif", "tif", 6, (120, 80))]
@@ -196,20 +208,20 @@ class Metadata(unittest.TestCase):
         for path, _ in sources:  # the sources really carry what is to be kept
             self.assertEqual(load(path).info.get("icc_profile"), ICC, "test's own source: ICC")
             self.assertTrue(set(KEPT) <= set(exif_of(path)), "test's own source: EXIF")
-        for fmt, strip in [("jpeg", False), ("tiff", False), ("jpeg", True), ("tiff", True)]:
+        for fmt, strip in cases:
             options = ["--format", fmt, "--percent", "50"] + (["--strip"] if strip else [])
             rows = self.batch([path for path, _ in sources], *options)
             for path, pic in sources:
                 what = "%s %s" % (os.path.basename(path), " ".join(options))
                 with self.subTest(case=what):
                     out = rows[os.path.basename(path)]["output"]
-                    self.assertTrue(out.endswith(".jpg" if fmt == "jpeg" else ".tif"), what + ": " + out)
+                    self.assertTrue(out.endswith(EXTENSION[fmt]), what + ": " + out)
                     img = self.assert_upright(out, pic.resize((40, 60)), what)
                     exif, icc = exif_of(out), img.info.get("icc_profile")
                     if strip:
                         self.assertTrue(icc is None, what + ": ICC profile of %d bytes left" % len(icc or b""))
-                        # A TIFF's own structure tags read as Exif.Image.*; a JPEG has no EXIF at all.
-                        left = [k for k in exif if fmt == "jpeg" or k in KEPT
+                        # A TIFF's own structure tags read as Exif.Image.*; other formats have no EXIF at all.
+                        left = [k for k in exif if fmt != "tiff" or k in KEPT
                                 or k.split(".")[1] in ("Photo", "GPSInfo", "Thumbnail")]
                         self.assertEqual(left, [], what + ": EXIF left")
                         self.assertNotIn("exif", img.info, what + ": EXIF left")
@@ -225,6 +237,27 @@ class Metadata(unittest.TestCase):
                     self.assertEqual((exif.get("Exif.Photo.PixelXDimension"), exif.get("Exif.Photo.PixelYDimension")),
                                      (str(img.size[0]), str(img.size[1])), what + ": PixelX/YDimension")
                     self.assertEqual([k for k in exif if k.startswith("Exif.Thumbnail.")], [], what + ": thumbnail left")
+
+    def test_camera_fields_of_jpeg_and_heic_into_png_and_webp(self):
+        # heif-enc carries a JPEG's EXIF into the HEIC it makes; the library
+        # reads it back from there through libheif.
+        src = self.folder("src")
+        camera = {"Exif.Image.Make": "Voltrac", "Exif.Image.Model": "VX-9 Mark II"}
+        jpg, _ = self.photo(src, "cam", "jpg", 1, (64, 40), metadata=False)
+        exiv2_set(jpg, camera)
+        heic = os.path.join(src, "phone.heic")
+        subprocess.run(["/usr/bin/heif-enc", "-q", "90", "-o", heic, jpg], check=True, capture_output=True)
+        with open(heic, "rb") as f:
+            self.assertIn(b"Voltrac", f.read(), "test's own HEIC source carries no EXIF")
+        for fmt in ("png", "webp"):
+            rows = self.batch([jpg, heic], "--format", fmt, "--percent", "50")
+            for name in ("cam.jpg", "phone.heic"):
+                with self.subTest(source=name, format=fmt):
+                    out = rows[name]["output"]
+                    self.assertTrue(out.endswith(EXTENSION[fmt]), out)
+                    exif = exif_of(out)
+                    self.assertEqual({k: exif.get(k) for k in camera}, camera, out)
+                    self.assertEqual(load(out).size, (32, 20), out)
 
     def test_damaged_exif_still_converts_with_a_note(self):
         src = self.folder("src")

@@ -115,7 +115,9 @@ HUGE_BMP = b"BM" + struct.pack("<IHHI", 54, 0, 0, 54) + struct.pack(
 # name, how it is made, the outcome, words the reason or warning holds.
 ROWS = [
     ("00_empty.jpg", raw(b""), "failed", ""),
-    ("png_named.jpg", saved("PNG"), "failed", ""),
+    ("png_named.jpg", saved("PNG"), "converted", ""),  # read by its signature
+    ("sig_only.png", raw(b"\x89PNG\r\n\x1a\n" + bytes(40)), "failed", ""),
+    ("sig_only.webp", raw(b"RIFF\x24\x00\x00\x00WEBPVP8 " + bytes(28)), "failed", ""),
     ("huge.bmp", raw(HUGE_BMP), "failed", ""),
     ("cut.tif", truncated("TIFF"), "converted", "Read error"),
     ("cut.bmp", truncated("BMP"), "failed", ""),
