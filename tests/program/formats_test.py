@@ -34,13 +34,22 @@ def cut_out(mode, colour):
     return img
 
 
-def heif_enc(source_maker, *options):
+def heif_enc(source_maker, suffix, *options):
     def make(path):
-        tmp = path + ".src.png"
+        tmp = path + ".src" + suffix
         source_maker(tmp)
         subprocess.run(["/usr/bin/heif-enc", *options, "-o", path, tmp], check=True, capture_output=True)
         os.remove(tmp)
     return make
+
+
+def exif_orientation(k):
+    exif = Image.Exif()
+    exif[0x0112] = k
+    return exif.tobytes()
+
+
+ORIENTATION_6 = exif_orientation(6)
 
 
 def pillow(img, **options):
@@ -55,8 +64,11 @@ SOURCES = [
     ("d_lossy.webp", pillow(Image.new("RGB", (W, H), BLUE), quality=90), BLUE, False),
     ("e_alpha.tif", pillow(cut_out("RGBA", RED)), RED, True),
     ("f_photo.jpg", pillow(Image.new("RGB", (W, H), BLUE), quality=95), BLUE, False),
-    ("g_phone.heic", heif_enc(pillow(Image.new("RGB", (W, H), BLUE)), "-q", "90"), BLUE, False),
-    ("h_alpha.avif", heif_enc(pillow(cut_out("RGBA", RED)), "-q", "90"), RED, True),
+    # heif-enc keeps the JPEG's EXIF Orientation 6 beside pixels it does not
+    # turn: libheif's decode is upright, so the output keeps its shape.
+    ("g_phone.heic", heif_enc(pillow(Image.new("RGB", (W, H), BLUE), exif=ORIENTATION_6), ".jpg", "-q", "90"),
+     BLUE, False),
+    ("h_alpha.avif", heif_enc(pillow(cut_out("RGBA", RED)), ".png", "-q", "90"), RED, True),
 ]
 EXTENSION = {"tiff": "tif", "jpeg": "jpg", "bmp": "bmp", "png": "png", "webp": "webp"}
 KEEPS_ALPHA = {"tiff", "png", "webp"}  # when resized smoothly
