@@ -54,7 +54,7 @@ bool WritePhoto(const std::string& path, uint32_t w, uint32_t h) {
 struct Windows {
     CScaleDlg dialog{""};
     CImagePreviewDlg preview{dialog.Model(), &dialog};
-    CThumbnailWnd thumbnails{dialog.Model()};
+    CThumbnailWnd thumbnails{dialog};
     Windows() {
         dialog.AttachWindows(&preview, &thumbnails);
         dialog.show();

@@ -161,6 +161,9 @@ ORVIX_API const char* Get_Last_Error(void);
 // read then delivered what it could. Each read starts it afresh; a failed
 // read leaves it "".
 ORVIX_API const char* Get_Last_Warning(void);
+// The most pixels a reader allocates, or a scaler makes, for one image:
+// ORVIX_MAX_PIXELS from the environment when the library loaded, else 2^30.
+ORVIX_API uint64_t Get_Max_Pixels(void);
 ORVIX_API const char* GetDll_Version(void);
 ORVIX_API int fnORVIX_0500(void);
 ORVIX_API extern int nORVIX_0500;

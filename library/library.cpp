@@ -164,6 +164,7 @@ ORVIX_API bool Post_Error(const char* message) {
 ORVIX_API const char* Get_Last_Error(void) { return Lib().lastError.c_str(); }
 
 ORVIX_API const char* Get_Last_Warning(void) { return Lib().lastWarning.c_str(); }
+ORVIX_API uint64_t Get_Max_Pixels(void) { return Lib().maxPixels; }
 
 ORVIX_API const char* GetDll_Version(void) { return "2. 4. 7. 5"; }
 

@@ -25,16 +25,7 @@ uint64_t ImageCache::DefaultBudget() {
     return platform::UsableMemory() / 4;
 }
 
-uint64_t LibraryPixelLimit() {
-    static const uint64_t limit = [] {
-        const char* text = std::getenv("ORVIX_MAX_PIXELS");
-        if (!text || !*text || text[0] == '-') return uint64_t{1} << 30;
-        char* end = nullptr;
-        const unsigned long long value = std::strtoull(text, &end, 10);
-        return *end != '\0' || value == 0 ? uint64_t{1} << 30 : uint64_t{value};
-    }();
-    return limit;
-}
+uint64_t LibraryPixelLimit() { return Get_Max_Pixels(); }
 
 bool BeyondPixelLimit(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0) return false;

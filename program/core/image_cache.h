@@ -61,9 +61,7 @@ private:
     uint64_t budget_;
 };
 
-// The most pixels the image library reads or makes for one image:
-// ORVIX_MAX_PIXELS from the environment, else 2^30. The library takes it
-// from the same place when it loads and offers no query for it.
+// The most pixels the image library reads or makes for one image.
 uint64_t LibraryPixelLimit();
 // Whether a width x height image is more than the library will hold; a
 // size with no pixels is not.
