@@ -40,8 +40,11 @@ void FitIntoCell(ImgClass& img) {
 // it (width `size`, the height that point sampling gives, quality), from the
 // picture decoded reduced rather than whole: several times faster for a
 // photo, and each cell pixel stands for its block instead of one pixel.
-bool MakeJpegThumbnail(const std::string& image, int width, int height, const std::string& file, int size,
-                       int quality) {
+// A picture with transparency gets a PNG instead (read back by its
+// signature whatever its name), so its cell shows the checkerboard under it
+// rather than the white a JPEG would lay there.
+bool MakeOwnThumbnail(const std::string& image, int width, int height, const std::string& file, int size,
+                      int quality, bool alpha) {
     ImgClass src, thumb;
     if (image.size() >= sizeof src.ImgStruct.FileName || file.size() >= sizeof thumb.ImgStruct.FileName)
         return true;
@@ -52,7 +55,7 @@ bool MakeJpegThumbnail(const std::string& image, int width, int height, const st
     SubsampleLocalImage(&src, &thumb, size, rows);
     if (!thumb.ImgStruct.ImgData) return true;
     file.copy(thumb.ImgStruct.FileName, file.size());
-    return WriteJPEG(quality, &thumb);
+    return alpha ? WritePNG(1, &thumb) : WriteJPEG(quality, &thumb);  // level 1: a small file, made fast
 }
 
 }  // namespace
@@ -175,8 +178,10 @@ int ThumbnailModel::MakeThumbnail(int position) {
         dialog_.SetWaitCursor(true);
         const int size = aspect >= 1 ? kCellSize : int(std::trunc(kCellSize * aspect));
         std::vector<char> h = Writable(header), t = Writable(file);
-        const bool failed = Get_File_Type(path.c_str()) == IMG_TYPE_JPEG
-                                ? MakeJpegThumbnail(path, storedWidth, storedHeight, file, size, kQuality)
+        IMAGE_HDR record{};
+        const bool alpha = !Read_Hdr(header.c_str(), &record) && (record.Samples == 2 || record.Samples == 4);
+        const bool failed = Get_File_Type(path.c_str()) == IMG_TYPE_JPEG || alpha
+                                ? MakeOwnThumbnail(path, storedWidth, storedHeight, file, size, kQuality, alpha)
                                 : Make_Local_Tnl(kQuality, size, h.data(), t.data());
         if (failed) return -1;
     }

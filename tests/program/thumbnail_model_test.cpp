@@ -110,6 +110,50 @@ TEST_F(ThumbnailTest, JpegThumbnailsKeepTheThumbnailMakersSize) {
     }
 }
 
+// A picture with transparency is shown over the checkerboard in its cell,
+// not over the white a JPEG thumbnail would give it nor over black.
+TEST_F(ThumbnailTest, TransparentPicturesShowTheCheckerboard) {
+    const struct { const char* name; int samples; uint8_t opaque[3]; } cases[] = {
+        {"grey_alpha.png", 2, {40, 40, 40}}, {"rgba.png", 4, {200, 30, 10}}};
+    std::vector<std::string> names;
+    for (const auto& c : cases) {
+        // 160 x 80: the left half fully transparent (and black beneath), the right half opaque.
+        ImgClass img;
+        ImgStruct& s = img.ImgStruct;
+        s.Width = 160;
+        s.Height = 80;
+        s.Samples = c.samples;
+        s.Bits = 8;
+        s.LineSize = 160 * uint32_t(c.samples);
+        ASSERT_FALSE(img.AllocData());
+        for (uint32_t y = 0; y < s.Height; ++y)
+            for (uint32_t x = 80; x < s.Width; ++x) {
+                unsigned char* p = s.ImgData + size_t{y} * s.LineSize + size_t{x} * uint32_t(c.samples);
+                std::memcpy(p, c.opaque, size_t(c.samples - 1));
+                p[c.samples - 1] = 255;
+            }
+        testing_support::SetName(img, Image(c.name));
+        ASSERT_FALSE(WritePNG(6, &img)) << Get_Last_Error();
+        names.push_back(c.name);
+    }
+    List(names);
+    thumbnails.SetClientRect(CRect{0, 0, 300, 640});
+    dialog.Click(tolvane::kPreviewThumbnails);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const tolvane::ThumbnailEntry* e = thumbnails.Find(c.name);
+        ASSERT_NE(e, nullptr);
+        ASSERT_EQ(e->bitmap.width, 80);
+        ASSERT_EQ(e->bitmap.height, 40);
+        const uint8_t want[3] = {c.opaque[c.samples == 4 ? 2 : 0], c.opaque[1], c.opaque[0]};  // B,G,R
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(e->bitmap.Pixel(1, 1)[k], tolvane::kCheckerLight) << "byte " << k;
+            EXPECT_EQ(e->bitmap.Pixel(9, 1)[k], tolvane::kCheckerDark) << "byte " << k;
+            EXPECT_EQ(e->bitmap.Pixel(60, 20)[k], want[k]) << "byte " << k;
+        }
+    }
+}
+
 struct PageCase {
     int clientHeight;  // 640: an 8-row page; 2400: longer than the list
     int selected;
