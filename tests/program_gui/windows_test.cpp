@@ -328,16 +328,17 @@ private slots:
         ExpectTexts(d, {{kInResLabel, "Res lpmm"}, {kInRes, "  11.811"}, {kInSizeLabel, "Image Size mm"},
                         {kInSizeX, " 254.000"}});
 
-        // Down goes TIFF, JPEG, BMP, TIFF; up goes back.
-        struct Step { const char* arrow; const char* format; bool tiff, jpeg; const char* ext; };
+        // Down goes TIFF, JPEG, BMP, PNG, WebP, TIFF; up goes back.
+        struct Step { const char* arrow; const char* format; bool tiff, quality; const char* ext; };
         const Step steps[] = {{"down", "JPEG", false, true, ".jpg"}, {"down", "BMP", false, false, ".bmp"},
-                              {"down", "TIFF", true, false, ".tif"}, {"up", "BMP", false, false, ".bmp"},
-                              {"up", "JPEG", false, true, ".jpg"}};
+                              {"down", "PNG", false, false, ".png"}, {"down", "WebP", false, true, ".webp"},
+                              {"down", "TIFF", true, false, ".tif"}, {"up", "WebP", false, true, ".webp"},
+                              {"up", "PNG", false, false, ".png"}};
         for (const Step& s : steps) {
             Spin(d, kFormatSpin, s.arrow);
             QCOMPARE(TextOf(d, kFormat), QString(s.format));
             ExpectShown(d, {kLzw, kLimitMemory}, s.tiff);
-            ExpectShown(d, {kQuality, kQualityLabel}, s.jpeg);
+            ExpectShown(d, {kQuality, kQualityLabel}, s.quality);
             ExpectShown(d, {kSmoothResizing, kKeepMetadata}, true);
             QVERIFY2(TextOf(d, kOutputName).endsWith(QString("/A000_a") + s.ext), qPrintable(TextOf(d, kOutputName)));
         }
@@ -624,6 +625,7 @@ private slots:
 };
 
 int RunPreviewWindowTests(int argc, char** argv);
+int RunDialogRuleTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     // A native modal dialog would wait for a person.
@@ -632,7 +634,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     const WorkingFolder working;
     WindowsTest test;
-    return QTest::qExec(&test, argc, argv) | RunPreviewWindowTests(argc, argv);
+    return QTest::qExec(&test, argc, argv) | RunPreviewWindowTests(argc, argv) | RunDialogRuleTests(argc, argv);
 }
 
 #include "windows_test.moc"
