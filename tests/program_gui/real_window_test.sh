@@ -96,10 +96,14 @@ else
     fail "ticking PreviewThumbnails showed no thumbnails"
 fi
 
-# Process All twice in quick succession: one run, no second set of outputs.
+# Process All again once the run has written its first file: still one run,
+# no second set of outputs. A run that ended before the second click proves
+# nothing, so it is a failure of the test's set-up, said as such.
+outputs_at_least() { [ "$(outputs "$1")" -ge "$2" ]; }
 click_control CScaleDlg processAll_1027
-sleep 0.2
+wait_for 30 outputs_at_least 'A0*' 1 || fail "the first click started no run"
 click_control CScaleDlg processAll_1027
+[ "$(outputs 'A0*')" -lt "$count" ] || fail "the run ended before the second click; more photos are needed"
 if wait_for 90 outputs_are 'A0*' "$count" && wait_for 30 geometry CScaleDlg done_1028; then
     sleep 1  # a second run, if one started, has written its first file by now
     duplicates=$(outputs 'B0*')
