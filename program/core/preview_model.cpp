@@ -179,10 +179,25 @@ bool PreviewModel::MakeDisplayImage(double aspect) {
         return false;
     }
     if (!SelectHeader()) return false;
+    const int samples = dialog_.Header().Samples;
+    if (samples == 2 || samples == 4) return SampleFromFile(DisplayWidth(aspect, false));
     std::vector<char> header = Writable(dialog_.HeaderPath());
     std::vector<char> thumbnail = Writable(ThumbnailPath());
     return !Make_Local_Tnl(kThumbnailQuality, DisplayWidth(aspect, false), header.data(),
                            thumbnail.data());
+}
+
+// The display image of a picture with transparency whose pixels are not
+// held: read once and point-sampled, as a thumbnail file would be a JPEG,
+// which lays the transparency on white.
+bool PreviewModel::SampleFromFile(int width) {
+    ImgClass whole;
+    SetFileName(whole, dialog_.Header().FileName);
+    const bool failed = ReadImageForSize(false, &whole, width, -1, nullptr);
+    ResetProgress();
+    if (failed) return false;
+    SubsampleLocalImage(&whole, &display_, width, -1);
+    return display_.ImgStruct.ImgData != nullptr;
 }
 
 void PreviewModel::PrepareWholeView() {

@@ -135,6 +135,7 @@ private:
     bool SelectHeader();
     void PrepareWholeView();
     bool MakeDisplayImage(double aspect);
+    bool SampleFromFile(int width);
     int DisplayWidth(double aspect, bool rounded) const;
     CRect WholeImage() const { return CRect{0, 0, imageWidth_, imageHeight_}; }
     void StartFromWholeImage();

@@ -169,6 +169,52 @@ TEST(PreviewBitmap, AlphaIsShownOverACheckerboard) {
     }
 }
 
+// A transparent PNG in the preview, whole and zoomed in on its transparent
+// half, held in memory or not: over the checkerboard, never over black.
+TEST_F(PreviewTest, TransparentPicturesShowTheCheckerboard) {
+    for (bool limitMemory : {false, true}) {
+        SCOPED_TRACE(limitMemory ? "limited memory" : "held in memory");
+        // 2048 x 1024: the left half transparent over black, the right half opaque red.
+        ImgClass img;
+        ImgStruct& s = img.ImgStruct;
+        s.Width = 2048;
+        s.Height = 1024;
+        s.Samples = 4;
+        s.Bits = 8;
+        s.LineSize = 2048 * 4;
+        ASSERT_FALSE(img.AllocData());
+        for (uint32_t y = 0; y < s.Height; ++y)
+            for (uint32_t x = 1024; x < s.Width; ++x) {
+                unsigned char* p = s.ImgData + size_t{y} * s.LineSize + size_t{x} * 4;
+                p[0] = p[3] = 255;
+            }
+        const std::string name = limitMemory ? "limited.png" : "held.png";
+        testing_support::SetName(img, Image(name));
+        ASSERT_FALSE(WritePNG(1, &img)) << Get_Last_Error();
+        List({name});
+        if (limitMemory != dialog.Get(tolvane::kLimitMemory).checked) dialog.Click(tolvane::kLimitMemory);
+        preview.SetFrame(CRect{10, 8, 410, 308});
+        dialog.Click(tolvane::kPreviewImage);
+        ASSERT_EQ(preview.Paint().bitmap, &preview.WholeBitmap());
+        const uint8_t light = tolvane::kCheckerLight, dark = tolvane::kCheckerDark;
+        const uint8_t red[3] = {0, 0, 255};
+        const Bitmap& whole = preview.WholeBitmap();
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(whole.Pixel(1, 1)[k], light, 2) << "byte " << k;
+            EXPECT_NEAR(whole.Pixel(9, 1)[k], dark, 2) << "byte " << k;
+            EXPECT_NEAR(whole.Pixel(300, 100)[k], red[k], 2) << "byte " << k;
+        }
+        // Zoomed in on the transparent half.
+        ASSERT_EQ(preview.LeftRelease(60, kCentreY), PreviewReply::Repaint);
+        ASSERT_EQ(preview.Paint().bitmap, &preview.ZoomBitmap());
+        const Bitmap& zoom = preview.ZoomBitmap();
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(zoom.Pixel(1, 1)[k], light, 2) << "byte " << k;
+            EXPECT_NEAR(zoom.Pixel(9, 1)[k], dark, 2) << "byte " << k;
+        }
+    }
+}
+
 // Reset_TarnDb and every zoom clear the last-error text: a marker that stays
 // there shows the library was not asked.
 bool LibraryAsked() {
