@@ -5,11 +5,13 @@
 #include <exiv2/exiv2.hpp>
 #include <exiv2/webpimage.hpp>
 #include <libheif/heif.h>
+#include <webp/mux.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -208,7 +210,44 @@ void DescribeCopy(Carried& c, const CopyFacts& f) {
     SetXmpIfPresent(c.xmp, "Xmp.tiff.ImageLength", Format("%d", f.height));
 }
 
+// Sets or removes one chunk of a WebP file being rebuilt.
+void SetWebpChunk(WebPMux* mux, const char* fourcc, const uint8_t* bytes, size_t size) {
+    const WebPData data{bytes, size};
+    const WebPMuxError e = size ? WebPMuxSetChunk(mux, fourcc, &data, 1) : WebPMuxDeleteChunk(mux, fourcc);
+    if (e != WEBP_MUX_OK && e != WEBP_MUX_NOT_FOUND)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, std::string("the WebP chunk ") + fourcc + " could not be set");
+}
+
+// Exiv2 0.27 files a WebP's colour profile under a wrong chunk name, which
+// decoders refuse; libwebp's muxer writes the EXIF, XMP and profile chunks
+// instead. WebP has no place for IPTC.
+void WriteWebpCarried(const std::string& output, const Carried& c) {
+    std::ifstream in(output, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) throw Exiv2::Error(Exiv2::kerDataSourceOpenFailed, output, "read");
+    const WebPData whole{file.data(), file.size()};
+    std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(WebPMuxCreate(&whole, 0), WebPMuxDelete);
+    if (!mux) throw Exiv2::Error(Exiv2::kerNotAnImage, "WebP");
+    Exiv2::Blob exif;
+    if (!c.exif.empty()) Exiv2::ExifParser::encode(exif, Exiv2::littleEndian, c.exif);
+    std::string xmp;
+    if (!c.xmp.empty() && Exiv2::XmpParser::encode(xmp, c.xmp) != 0)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "the XMP packet could not be made");
+    SetWebpChunk(mux.get(), "EXIF", exif.data(), exif.size());
+    SetWebpChunk(mux.get(), "XMP ", reinterpret_cast<const uint8_t*>(xmp.data()), xmp.size());
+    SetWebpChunk(mux.get(), "ICCP", c.icc.pData_, size_t(std::max(c.icc.size_, 0L)));
+    WebPData rebuilt{nullptr, 0};
+    if (WebPMuxAssemble(mux.get(), &rebuilt) != WEBP_MUX_OK)
+        throw Exiv2::Error(Exiv2::kerErrorMessage, "the WebP file could not be rebuilt");
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(rebuilt.bytes), std::streamsize(rebuilt.size));
+    out.close();
+    WebPDataClear(&rebuilt);
+    if (!out) throw Exiv2::Error(Exiv2::kerImageWriteFailed);
+}
+
 void WriteCarried(const std::string& output, Carried& c) {
+    if (Exiv2::ImageFactory::getType(output) == Exiv2::ImageType::webp) return WriteWebpCarried(output, c);
     Exiv2::Image::AutoPtr out = OpenPhoto(output);
     if (!out.get()) throw Exiv2::Error(Exiv2::kerUnsupportedImageType, output);
     out->setExifData(c.exif);

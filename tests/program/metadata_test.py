@@ -193,10 +193,6 @@ class Metadata(unittest.TestCase):
         self.kept_or_stripped([("jpeg", False), ("tiff", False), ("png", False),
                                ("jpeg", True), ("tiff", True), ("webp", True)])
 
-    # Exiv2 0.27.6 writes a WebP's colour profile in a chunk tagged "VP8X"
-    # rather than "ICCP", which WebP decoders refuse; this passes once the
-    # profile reaches WebP outputs by another way.
-    @unittest.expectedFailure
     def test_webp_keeps_metadata(self):
         self.kept_or_stripped([("webp", False)])
 
