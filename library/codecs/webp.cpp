@@ -60,8 +60,13 @@ bool ReadFileBytes(const char* path, size_t limit, std::vector<uint8_t>& out) {
     out.clear();
     uint8_t buffer[65536];
     size_t n = 0;
-    while (out.size() < limit && (n = std::fread(buffer, 1, std::min(sizeof buffer, limit - out.size()), f)) > 0)
-        out.insert(out.end(), buffer, buffer + n);
+    // Appended by copy: a ranged insert makes debug builds export a
+    // standard-library symbol from the shared library.
+    while (out.size() < limit && (n = std::fread(buffer, 1, std::min(sizeof buffer, limit - out.size()), f)) > 0) {
+        const size_t at = out.size();
+        out.resize(at + n);
+        std::memcpy(out.data() + at, buffer, n);
+    }
     const bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
