@@ -112,9 +112,11 @@ bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduct
         // program, never here). A TIFF the codec refused has its words.
         return NamedSince(mark, s.FileName) || PostUnsupportedFile(s.FileName);
     }
-    // A warning belongs to pixels delivered; a failed read delivers none.
+    // A warning belongs to pixels delivered; a failed read delivers none,
+    // and leaves the image free for the next read.
     if (failed || (s.Rotation != ROTATE_NONE && !s.Rotated && Rotate_Image(img, s.Rotation))) {
         ClearWarning();
+        img->FreeData();
         return NameInFailure(mark, "ReadImage", s.FileName);
     }
     return false;

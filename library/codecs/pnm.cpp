@@ -81,7 +81,7 @@ bool WritePnm(ImgClass* img, const char* magic, uint32_t fileSamples) {
     ImgStruct& s = img->ImgStruct;
     // Grey and pixel maps hold no transparency.
     if (HasAlpha(s))
-        return WriteOpaque(img, magic, [&](ImgClass* flat) { return WritePnm(flat, magic, fileSamples); });
+        return WriteOpaque(img, "WritePnm", [&](ImgClass* flat) { return WritePnm(flat, magic, fileSamples); });
     const uint32_t samples = static_cast<uint32_t>(s.Samples > 0 ? s.Samples : 1);
     if (samples != 1 && samples != 3)
         return PostError("%s writer: images of %u samples are not written", magic, samples);
