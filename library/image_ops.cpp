@@ -33,6 +33,15 @@ bool ExceedsPixelLimit(uint64_t width, uint64_t height, const char* who, const c
                      static_cast<unsigned long long>(limit));
 }
 
+bool RefusesEightBitWrite(const ImgStruct& s, const char* who) {
+    if (!s.ImgData) return PostError("%s %s: the image holds no pixels", who, s.FileName);
+    if (s.Samples < 1 || s.Samples > 4 || s.Bits != 8)
+        return PostError("%s %s: %d samples of %d bits can't be written", who, s.FileName, s.Samples, s.Bits);
+    if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples) || s.Width == 0 || s.Height == 0)
+        return PostError("%s %s: line size %u does not hold %u pixels", who, s.FileName, s.LineSize, s.Width);
+    return false;
+}
+
 bool AllocWithSpare(ImgClass& img, uint32_t spare) {
     ImgStruct& s = img.ImgStruct;
     const uint32_t height = s.Height;

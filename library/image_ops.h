@@ -21,6 +21,21 @@ bool RectWithinColumns(const CRect& rect, const ImgClass& img);
 bool CopyRectangle(const CRect& rect, const ImgClass& src, ImgClass& out,
                    uint32_t spareLines, bool exactLine = false);
 
+// A colour sample v premultiplied by alpha a, both of maxima top, divided
+// back as Pillow does, so that associated-alpha files read alike: truncated,
+// at most top, and 0 where alpha is 0.
+inline uint32_t Unpremultiplied(uint32_t v, uint32_t a, uint32_t top) {
+    if (a == 0) return 0;
+    if (a >= top) return v;
+    const uint64_t q = uint64_t{v} * top / a;
+    return static_cast<uint32_t>(q < top ? q : top);
+}
+
+// True, with words naming who and the image's file, when s is not an 8-bit
+// image of 1 to 4 samples with pixels and whole lines, as the PNG and WebP
+// writers need.
+bool RefusesEightBitWrite(const ImgStruct& s, const char* who);
+
 // True, with a message naming who and path, when an image of width x height
 // pixels is more than a reader may allocate. Readers ask before allocating,
 // after checking what the file can hold, so a small compressed file claiming

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "image_ops.h"
 #include "library.h"
 #include "progress.h"
 #include "utility.h"
@@ -50,11 +51,9 @@ bool OpenPrimary(const char* path, const char* who, Context& ctx, Handle& handle
     return false;
 }
 
-// Colour divided back by alpha, as the TIFF reader does for associated
-// alpha: truncated, at most 255, and 0 where alpha is 0.
+// Colour divided back by alpha, as the TIFF reader does for associated alpha.
 void Unpremultiply(unsigned char* p) {
-    const unsigned a = p[3];
-    for (int c = 0; c < 3; ++c) p[c] = a == 0 ? 0 : static_cast<unsigned char>(std::min(255u, p[c] * 255u / a));
+    for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(Unpremultiplied(p[c], p[3], 255));
 }
 
 bool CopyRows(const heif_image* picture, ImgClass& img, bool premultiplied) {
@@ -129,7 +128,9 @@ bool HeifClass::ReadHeif(ImgClass* img) {
     Picture picture(decoded, heif_image_release);
     if (err.code != heif_error_Ok || !picture)
         return PostError("%s %s: %s", kReadWho, s.FileName, err.message ? err.message : "decoding failed");
-    if (CopyRows(picture.get(), *img, alpha && heif_image_handle_is_premultiplied_alpha(handle.get())))
+    // The decoded picture, not the handle, says whether its colour is
+    // premultiplied: the decoder may already have divided it back.
+    if (CopyRows(picture.get(), *img, alpha && heif_image_is_premultiplied_alpha(picture.get())))
         return true;
     s.Type = IMG_TYPE_HEIF;
     return false;

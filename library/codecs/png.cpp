@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image_ops.h"
 #include "library.h"
+#include "os.h"
 #include "progress.h"
 #include "utility.h"
 
@@ -25,21 +27,31 @@ constexpr const char* kReadWho = "PngClass::ReadPng()";
 constexpr const char* kWriteWho = "PngClass::WritePng()";
 constexpr double kMetresPerInch = 0.0254;
 
+// libpng's own size limit is lifted: the library's pixel limit decides.
+constexpr png_uint_32 kNoSideLimit = 0x7fffffff;
+
 struct PngErrors {
     jmp_buf jump;
     const char* who;
     const char* path;
+    char warning[160];  // the last warning, often the reason for the error after it
 };
 
 [[noreturn]] void OnError(png_structp png, png_const_charp message) {
     PngErrors* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
-    PostError("%s %s: %s", errors->who, errors->path, message);
+    if (errors->warning[0])
+        PostError("%s %s: %s (%s)", errors->who, errors->path, message, errors->warning);
+    else
+        PostError("%s %s: %s", errors->who, errors->path, message);
     std::longjmp(errors->jump, 1);
 }
 
 // Warnings (an odd colour profile, a damaged ancillary chunk) leave the
-// pixels as the file has them.
-void OnWarning(png_structp, png_const_charp) {}
+// pixels as the file has them; the last is kept for an error that follows.
+void OnWarning(png_structp png, png_const_charp message) {
+    PngErrors* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+    std::snprintf(errors->warning, sizeof errors->warning, "%s", message);
+}
 
 // Samples per pixel after expansion: tRNS becomes an alpha sample.
 int DeliveredSamples(png_structp png, png_infop info) {
@@ -124,10 +136,15 @@ bool DecodeFile(FILE* file, ImgClass* img) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, OnError, OnWarning);
     if (!png) return PostError("%s %s: no memory for the decoder", kReadWho, errors.path);
     png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(errors.jump)) {
-        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return PostError("%s %s: no memory for the decoder", errors.who, errors.path);
+    }
+    if (setjmp(errors.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
         return true;
     }
+    png_set_user_limits(png, kNoSideLimit, kNoSideLimit);
     png_init_io(png, file);
     const bool failed = DecodeSteps(png, info, img);
     png_destroy_read_struct(&png, &info, nullptr);
@@ -141,10 +158,15 @@ bool HeaderFromFile(FILE* file, const char* path, PngHeaderInfo* out) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, OnError, OnWarning);
     if (!png) return PostError("%s %s: no memory for the decoder", errors.who, path);
     png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(errors.jump)) {
-        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return PostError("%s %s: no memory for the decoder", errors.who, errors.path);
+    }
+    if (setjmp(errors.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
         return true;
     }
+    png_set_user_limits(png, kNoSideLimit, kNoSideLimit);
     png_init_io(png, file);
     const bool failed = HeaderSteps(png, info, out);
     png_destroy_read_struct(&png, &info, nullptr);
@@ -193,10 +215,15 @@ bool EncodeFile(FILE* file, ImgClass* img, int level) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, OnError, OnWarning);
     if (!png) return PostError("%s %s: no memory for the encoder", kWriteWho, errors.path);
     png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(errors.jump)) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return PostError("%s %s: no memory for the encoder", kWriteWho, errors.path);
+    }
+    if (setjmp(errors.jump)) {
+        png_destroy_write_struct(&png, &info);
         return true;
     }
+    png_set_user_limits(png, kNoSideLimit, kNoSideLimit);
     png_init_io(png, file);
     const bool failed = EncodeSteps(png, info, img, level);
     png_destroy_write_struct(&png, &info);
@@ -230,19 +257,15 @@ bool PngClass::ReadPng(ImgClass* img) {
 bool PngClass::WritePng(int level, ImgClass* img) {
     if (!img) return PostError("%s: Image is NULL", kWriteWho);
     ImgStruct& s = img->ImgStruct;
-    if (!s.ImgData) return PostError("%s %s: the image holds no pixels", kWriteWho, s.FileName);
-    if (s.Samples < 1 || s.Samples > 4 || s.Bits != 8)
-        return PostError("%s %s: %d samples of %d bits can't be written", kWriteWho, s.FileName,
-                         s.Samples, s.Bits);
-    if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples) || s.Width == 0 || s.Height == 0)
-        return PostError("%s %s: line size %u does not hold %u pixels", kWriteWho, s.FileName,
-                         s.LineSize, s.Width);
+    if (RefusesEightBitWrite(s, kWriteWho)) return true;
     if (level < 0 || level > 9)
         return PostError("%s %s: compression level %d is not 0 to 9", kWriteWho, s.FileName, level);
     FILE* f = std::fopen(s.FileName, "wb");
     if (!f) return PostError("%s %s Open Failed", kWriteWho, s.FileName);
     bool failed = EncodeFile(f, img, level);
     if (std::fclose(f) != 0 && !failed) failed = PostError("%s %s Close Failed", kWriteWho, s.FileName);
+    // No half-written file is left under the name.
+    if (failed) os::RemoveFile(s.FileName);
     return failed;
 }
 

@@ -91,14 +91,6 @@ inline unsigned char From16(uint32_t v) {
     return static_cast<unsigned char>(static_cast<int>(v / 257.0 + 0.5));
 }
 
-// A premultiplied sample v with alpha a, both of maxima top, divided back as
-// other readers do: truncated, at most top, and 0 where alpha is 0.
-inline uint32_t Unpremultiply(uint32_t v, uint32_t a, uint32_t top) {
-    if (a == 0) return 0;
-    if (a >= top) return v;
-    return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{v} * top / a, top));
-}
-
 // One row of libtiff's RGBA raster (w pixels of 4 bytes at from) as grey or
 // R,G,B samples, followed by alpha for 2 or 4 outSamples, at to, the rest of
 // its lineSize bytes cleared. to may lie at from: no sample is written
@@ -109,7 +101,7 @@ void RgbaRowToSamples(const unsigned char* from, unsigned char* to, uint32_t w, 
         uint32_t px;
         std::memcpy(&px, from + 4 * size_t{j}, 4);
         const uint32_t a = unpremultiply ? TIFFGetA(px) : 255u;
-        auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiply(v, a, 255)); };
+        auto sample = [a](uint32_t v) { return static_cast<unsigned char>(Unpremultiplied(v, a, 255)); };
         unsigned char* out = to + size_t{j} * static_cast<size_t>(outSamples);
         out[0] = sample(TIFFGetR(px));
         if (outSamples >= 3) {
@@ -576,7 +568,7 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
         }
         for (uint32_t k = 0; k < n; ++k) {
             uint32_t v = SampleAt(src, (uint64_t{x0} + k) * stride, bits);
-            if (unpremultiply) v = Unpremultiply(v, alpha(k), top);
+            if (unpremultiply) v = Unpremultiplied(v, alpha(k), top);
             const unsigned char g = toByte(v);
             out[k * step] = white ? static_cast<unsigned char>(255 - g) : g;
             if (withAlpha) out[k * step + 1] = toByte(alpha(k));
@@ -600,7 +592,7 @@ bool TIFFClass::GetLine(ImgClass* img, uint32_t fileRow, uint32_t imageRow, uint
             for (int c = 0; c < 3; ++c) {
                 const uint64_t at = first + k * pixelStep + (separate ? 0 : uint64_t(c));
                 uint32_t v = SampleAt(planes[c], at, bits);
-                if (unpremultiply) v = Unpremultiply(v, a, top);
+                if (unpremultiply) v = Unpremultiplied(v, a, top);
                 out[k * step + size_t(c)] = toByte(v);
             }
             if (withAlpha) out[k * step + 3] = toByte(a);

@@ -10,7 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "image_ops.h"
 #include "library.h"
+#include "os.h"
 #include "progress.h"
 #include "utility.h"
 
@@ -20,9 +22,10 @@ namespace {
 
 constexpr const char* kReadWho = "WebpClass::ReadWebp()";
 constexpr const char* kWriteWho = "WebpClass::WriteWebp()";
-// The headers, and for a simple file the frame header, lie in the first
-// bytes; an animation's canvas is in its extended header.
-constexpr size_t kHeaderBytes = 4096;
+// Bytes of a chunk's payload that hold an extended or frame header.
+constexpr uint32_t kFrameHeaderBytes = 32;
+constexpr size_t kChunkHeaderBytes = 8;
+constexpr size_t kRiffHeaderBytes = 12;
 // Data is handed to the incremental decoder in pieces this large, so that
 // progress follows the rows it has finished.
 constexpr size_t kChunkBytes = 256 * 1024;
@@ -53,32 +56,72 @@ const char* EncodeWords(WebPEncodingError error) {
     }
 }
 
-// At most limit bytes of the file; false when it cannot be read.
-bool ReadFileBytes(const char* path, size_t limit, std::vector<uint8_t>& out) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    out.clear();
-    uint8_t buffer[65536];
-    size_t n = 0;
-    // Appended by copy: a ranged insert makes debug builds export a
-    // standard-library symbol from the shared library.
-    while (out.size() < limit && (n = std::fread(buffer, 1, std::min(sizeof buffer, limit - out.size()), f)) > 0) {
-        const size_t at = out.size();
-        out.resize(at + n);
-        std::memcpy(out.data() + at, buffer, n);
-    }
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+uint32_t LittleEndian32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-bool Features(const std::vector<uint8_t>& data, const char* who, const char* path,
-              WebPBitstreamFeatures& features) {
-    const VP8StatusCode status = WebPGetFeatures(data.data(), data.size(), &features);
+// Appends up to n bytes read at offset; false when they cannot be read.
+bool AppendAt(FILE* f, uint64_t offset, size_t n, std::vector<uint8_t>& out) {
+    const size_t at = out.size();
+    out.resize(at + n);
+    if (std::fseek(f, long(offset), SEEK_SET) != 0) return false;
+    const size_t got = std::fread(out.data() + at, 1, n, f);
+    out.resize(at + got);
+    return !std::ferror(f);
+}
+
+// An open WebP file: its RIFF length (at most the file's) and the features
+// its headers declare, found by walking the chunk headers so that metadata
+// of any size before the picture is stepped over, not read.
+struct WebpFile {
+    FILE* file = nullptr;
+    uint64_t length = 0;
+    WebPBitstreamFeatures features{};
+    ~WebpFile() {
+        if (file) std::fclose(file);
+    }
+};
+
+// libwebp's features of the extended header and the first picture chunk's
+// frame header; an alpha chunk before the picture adds alpha, as it does
+// for the whole file.
+bool ScanFeatures(WebpFile& w, const char* who, const char* path) {
+    std::vector<uint8_t> head;
+    if (!AppendAt(w.file, 0, kRiffHeaderBytes, head)) return PostError("%s %s Read Failed", who, path);
+    if (head.size() < kRiffHeaderBytes || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WEBP", 4) != 0)
+        return PostError("%s %s: not a RIFF WebP file", who, path);
+    std::fseek(w.file, 0, SEEK_END);
+    const long fileSize = std::ftell(w.file);
+    w.length = std::min<uint64_t>(uint64_t{LittleEndian32(head.data() + 4)} + 8, uint64_t(std::max(fileSize, 0L)));
+    bool alphaChunk = false;
+    for (uint64_t at = kRiffHeaderBytes; at + kChunkHeaderBytes <= w.length;) {
+        uint8_t chunk[kChunkHeaderBytes];
+        if (std::fseek(w.file, long(at), SEEK_SET) != 0 || std::fread(chunk, 1, sizeof chunk, w.file) != sizeof chunk)
+            return PostError("%s %s Read Failed", who, path);
+        const uint32_t size = LittleEndian32(chunk + 4);
+        const bool picture = std::memcmp(chunk, "VP8 ", 4) == 0 || std::memcmp(chunk, "VP8L", 4) == 0;
+        if (std::memcmp(chunk, "ANMF", 4) == 0) break;  // an animation's canvas is in the extended header
+        alphaChunk = alphaChunk || std::memcmp(chunk, "ALPH", 4) == 0;
+        if (picture || std::memcmp(chunk, "VP8X", 4) == 0) {
+            if (!AppendAt(w.file, at, kChunkHeaderBytes + std::min(size, kFrameHeaderBytes), head))
+                return PostError("%s %s Read Failed", who, path);
+        }
+        if (picture) break;
+        at += kChunkHeaderBytes + size + (size & 1u);
+    }
+    const VP8StatusCode status = WebPGetFeatures(head.data(), head.size(), &w.features);
     if (status != VP8_STATUS_OK) return PostError("%s %s: %s", who, path, StatusWords(status));
-    if (features.width <= 0 || features.height <= 0)
-        return PostError("%s %s: invalid image size %d x %d", who, path, features.width, features.height);
+    if (w.features.width <= 0 || w.features.height <= 0)
+        return PostError("%s %s: invalid image size %d x %d", who, path, w.features.width, w.features.height);
+    if (alphaChunk) w.features.has_alpha = 1;
     return false;
+}
+
+bool OpenWebp(const char* path, const char* who, WebpFile& w) {
+    w.file = path ? std::fopen(path, "rb") : nullptr;
+    if (!w.file) return PostError("%s %s Open Failed", who, path ? path : "");
+    return ScanFeatures(w, who, path);
 }
 
 // A lossless picture, decoded straight into the image's rows at once: the
@@ -120,7 +163,8 @@ bool DecodeStill(const std::vector<uint8_t>& data, ImgClass& img) {
 bool DecodeFirstFrame(const std::vector<uint8_t>& data, ImgClass& img) {
     ImgStruct& s = img.ImgStruct;
     WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) return PostError("%s: libwebp version mismatch", kReadWho);
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return PostError("%s %s: libwebp version mismatch", kReadWho, s.FileName);
     options.color_mode = MODE_RGBA;
     options.use_threads = 0;
     const WebPData whole{data.data(), data.size()};
@@ -195,11 +239,9 @@ struct Encoded {
     }
 };
 
-ProgressFn g_encodeProgress = nullptr;
-
-// libwebp reports its progress in per cent.
-int EncodeHook(int percent, const WebPPicture*) {
-    g_encodeProgress(100, std::min(percent, 99));
+// libwebp reports its progress in per cent, to the callback in user_data.
+int EncodeHook(int percent, const WebPPicture* picture) {
+    (*static_cast<const ProgressFn*>(picture->user_data))(100, std::min(percent, 99));
     return 1;
 }
 
@@ -207,7 +249,7 @@ bool Encode(ImgClass& img, int quality, bool lossless, Encoded& out) {
     const ImgStruct& s = img.ImgStruct;
     WebPConfig config;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality)))
-        return PostError("%s: libwebp version mismatch", kWriteWho);
+        return PostError("%s %s: libwebp version mismatch", kWriteWho, s.FileName);
     if (lossless) {
         config.lossless = 1;
         config.quality = 75;  // the effort, not the fidelity
@@ -223,11 +265,12 @@ bool Encode(ImgClass& img, int quality, bool lossless, Encoded& out) {
         return PostError("%s %s: %s", kWriteWho, s.FileName, EncodeWords(out.picture.error_code));
     out.picture.writer = WebPMemoryWrite;
     out.picture.custom_ptr = &out.writer;
-    g_encodeProgress = WriteProgress();
+    ProgressFn progress = WriteProgress();
+    out.picture.user_data = &progress;
     out.picture.progress_hook = EncodeHook;
     if (!WebPEncode(&config, &out.picture))
         return PostError("%s %s: %s", kWriteWho, s.FileName, EncodeWords(out.picture.error_code));
-    g_encodeProgress(100, 100);
+    progress(100, 100);
     return false;
 }
 
@@ -236,16 +279,11 @@ bool Encode(ImgClass& img, int quality, bool lossless, Encoded& out) {
 bool ReadWebpHeader(const char* path, WebpHeaderInfo& info) {
     constexpr const char* who = "HdrClass::ProcHdrWEBP:";
     info = WebpHeaderInfo{};
-    std::vector<uint8_t> head;
-    if (!path || !ReadFileBytes(path, kHeaderBytes, head))
-        return PostError("%s %s Read Open Failed", who, path ? path : "");
-    WebPBitstreamFeatures features;
-    if (Features(head, who, path, features)) return true;
-    info.width = static_cast<uint32_t>(features.width);
-    info.height = static_cast<uint32_t>(features.height);
-    info.samples = features.has_alpha ? 4 : 3;
-    info.lossless = features.format == kLosslessFormat;
-    info.animated = features.has_animation != 0;
+    WebpFile w;
+    if (OpenWebp(path, who, w)) return true;
+    info.width = static_cast<uint32_t>(w.features.width);
+    info.height = static_cast<uint32_t>(w.features.height);
+    info.samples = w.features.has_alpha ? 4 : 3;
     return false;
 }
 
@@ -253,14 +291,16 @@ bool WebpClass::ReadWebp(ImgClass* img) {
     ClearWarning();
     if (!img) return PostError("%s: no image given", kReadWho);
     ImgStruct& s = img->ImgStruct;
-    std::vector<uint8_t> data;
-    // A RIFF file cannot hold more than 4 GB.
-    if (!ReadFileBytes(s.FileName, UINT32_MAX, data)) return PostError("%s %s Open Failed", kReadWho, s.FileName);
-    WebPBitstreamFeatures features;
-    if (Features(data, kReadWho, s.FileName, features)) return true;
+    WebpFile w;
+    if (OpenWebp(s.FileName, kReadWho, w)) return true;
+    const WebPBitstreamFeatures& features = w.features;
     if (PrepareDecodedImage(*img, static_cast<uint32_t>(features.width), static_cast<uint32_t>(features.height),
                             features.has_alpha ? 4 : 3, kReadWho))
         return true;
+    // The RIFF length bounds the read: bytes after it are not the picture's.
+    std::vector<uint8_t> data;
+    if (!AppendAt(w.file, 0, size_t(w.length), data) || data.size() != w.length)
+        return PostError("%s %s Read Failed", kReadWho, s.FileName);
     const bool failed = features.has_animation ? DecodeFirstFrame(data, *img)
                         : features.format == kLosslessFormat ? DecodeLossless(data, *img)
                                                : DecodeStill(data, *img);
@@ -272,21 +312,21 @@ bool WebpClass::ReadWebp(ImgClass* img) {
 bool WebpClass::WriteWebp(int quality, bool lossless, ImgClass* img) {
     if (!img) return PostError("%s: Image is NULL", kWriteWho);
     ImgStruct& s = img->ImgStruct;
-    if (!s.ImgData) return PostError("%s %s: the image holds no pixels", kWriteWho, s.FileName);
-    if (s.Samples < 1 || s.Samples > 4 || s.Bits != 8)
-        return PostError("%s %s: %d samples of %d bits can't be written", kWriteWho, s.FileName,
-                         s.Samples, s.Bits);
-    if (uint64_t{s.LineSize} < uint64_t{s.Width} * uint64_t(s.Samples) || s.Width == 0 || s.Height == 0)
-        return PostError("%s %s: line size %u does not hold %u pixels", kWriteWho, s.FileName,
-                         s.LineSize, s.Width);
+    if (RefusesEightBitWrite(s, kWriteWho)) return true;
     if (quality < 1 || quality > 100)
         return PostError("%s %s: quality %d is not 1 to 100", kWriteWho, s.FileName, quality);
+    // Refused before the encoder's copy of the pixels is made.
+    if (s.Width > WEBP_MAX_DIMENSION || s.Height > WEBP_MAX_DIMENSION)
+        return PostError("%s %s: %u x %u pixels is larger than WebP's %d x %d", kWriteWho, s.FileName, s.Width,
+                         s.Height, WEBP_MAX_DIMENSION, WEBP_MAX_DIMENSION);
     Encoded encoded;
     if (Encode(*img, quality, lossless || quality == 100, encoded)) return true;
     FILE* f = std::fopen(s.FileName, "wb");
     if (!f) return PostError("%s %s Open Failed", kWriteWho, s.FileName);
     bool failed = std::fwrite(encoded.writer.mem, 1, encoded.writer.size, f) != encoded.writer.size;
     if (std::fclose(f) != 0 || failed) failed = PostError("%s %s Write Failed", kWriteWho, s.FileName);
+    // No half-written file is left under the name.
+    if (failed) os::RemoveFile(s.FileName);
     return failed;
 }
 

@@ -15,8 +15,6 @@ struct WebpHeaderInfo {
     uint32_t width = 0;   // the canvas, for an animation
     uint32_t height = 0;
     int samples = 0;      // samples per pixel ReadWebp delivers: 3 or 4
-    bool lossless = false;
-    bool animated = false;
 };
 
 // Reads path's headers. Returns false on success, true with words.

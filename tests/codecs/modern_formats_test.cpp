@@ -7,9 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include "codecs/image_tools.h"
 #include "support/test_support.h"
@@ -79,8 +83,8 @@ Pixels FromImage(const ImgClass& img) {
 
 // Writes every test input into argv[1] with its expected pixels beside it
 // (NAME.want): Pillow's decoding, or for the hand-made PNGs (16-bit
-// interlaced colour with alpha, 2-bit grey, an oversized header) the
-// samples as libpng must deliver them.
+// interlaced colour with alpha, 2-bit grey, an oversized header, a line of
+// over a million pixels) the samples as libpng must deliver them.
 const char kMakeInputs[] = R"PY(
 import os, struct, zlib
 out = sys.argv[1]
@@ -149,6 +153,11 @@ grey2 = [[((x + 2 * y) % 4,) for x in range(W)] for y in range(H)]
 png("grey2_interlaced.png", W, H, 2, 0, grey2, True)
 want("grey2_interlaced.png", Image.frombytes("L", (W, H), bytes(p[0] * 85 for r in grey2 for p in r)))
 png("huge.png", 60000, 60000, 8, 0, [], False)
+wide = [[((x // 7 + y) % 2,) for x in range(1000001)] for y in range(2)]
+png("wide.png", 1000001, 2, 1, 0, wide, False)
+want("wide.png", Image.frombytes("L", (1000001, 2), bytes(p[0] * 255 for r in wide for p in r)))
+greytrns = picture("L"); greytrns.save(path("greytrns.png"), transparency=18)
+want("greytrns.png", Image.frombytes("LA", (W, H), bytes(v for g in greytrns.getdata() for v in (g, 0 if g == 18 else 255))))
 
 picture("RGB").save(path("lossy.webp"), quality=90); want("lossy.webp", Image.open(path("lossy.webp")).convert("RGB"))
 picture("RGBA").save(path("lossless.webp"), lossless=True, exact=True); want("lossless.webp", picture("RGBA"))
@@ -156,6 +165,13 @@ picture("RGBA").save(path("alpha.webp"), quality=80); want("alpha.webp", Image.o
 frames = [picture("RGB"), picture("RGB").transpose(Image.FLIP_LEFT_RIGHT)]
 frames[0].save(path("animated.webp"), save_all=True, append_images=frames[1:], lossless=True, duration=100)
 want("animated.webp", Image.open(path("animated.webp")).convert("RGBA"))
+# The alpha chunk behind 5000 bytes of metadata, the extended header's alpha
+# flag cleared: decoders take alpha from the chunk.
+b = open(path("alpha.webp"), "rb").read()
+assert b[12:16] == b"VP8X" and b[30:34] == b"ALPH"
+late = b[:20] + bytes([b[20] & ~0x10]) + b[21:30] + b"XMP " + struct.pack("<I", 5000) + b" " * 5000 + b[30:]
+open(path("latealpha.webp"), "wb").write(late[:4] + struct.pack("<I", len(late) - 8) + late[8:])
+want("latealpha.webp", Image.open(path("alpha.webp")).convert("RGBA"))
 
 smooth(False).save(path("smooth.png")); want("smooth.heic", smooth(False))
 smooth(True).save(path("smooth_alpha.png")); want("smooth_alpha.avif", smooth(True))
@@ -185,11 +201,14 @@ TEST(ModernFormats, ToolWrittenFilesReadAsTheToolsDecodeThemWithTheirHeaders) {
         {"greyalpha.png", IMG_TYPE_PNG, 8, 0, 0, 1, 0},
         {"rgba16_interlaced.png", IMG_TYPE_PNG, 16, 0, 0, 1, 0},
         {"grey2_interlaced.png", IMG_TYPE_PNG, 2, 0, 0, 1, 0},
+        {"wide.png", IMG_TYPE_PNG, 1, 0, 0, 1, 0},  // wider than libpng's own default limit
+        {"greytrns.png", IMG_TYPE_PNG, 8, 0, 0, 1, 0},  // one grey level transparent
         // The same libwebp decodes for Pillow.
         {"lossy.webp", IMG_TYPE_WEBP, 8, 0, 0, 1, 0},
         {"lossless.webp", IMG_TYPE_WEBP, 8, 0, 0, 1, 0},
         {"alpha.webp", IMG_TYPE_WEBP, 8, 0, 0, 1, 0},
         {"animated.webp", IMG_TYPE_WEBP, 8, 0, 0, 1, 0},
+        {"latealpha.webp", IMG_TYPE_WEBP, 8, 0, 0, 1, 0},
         // Lossy against the source; smooth pictures keep the error small.
         {"smooth.heic", IMG_TYPE_HEIF, 8, 24, 2.0, 1, 0},
         {"smooth_alpha.avif", IMG_TYPE_HEIF, 8, 24, 2.0, 1, 0},
@@ -387,8 +406,35 @@ TEST(ModernFormats, WritersRefuseWhatTheyCannotWriteWithWords) {
     EXPECT_TRUE(WriteWEBP(80, false, &img));
     EXPECT_NE(LastError().find("16 bits"), std::string::npos) << LastError();
     // Refused before any file is made.
-    EXPECT_TRUE(IsEmptyFile(dir.File("x.webp").c_str()));
-    EXPECT_TRUE(IsEmptyFile(dir.File("x.png").c_str()));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.webp")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.png")));
+
+    ImgClass wide;
+    Gradient(wide, 16384, 2, 3);
+    SetName(wide, dir.File("wide.webp"));
+    EXPECT_TRUE(WriteWEBP(80, false, &wide));
+    EXPECT_NE(LastError().find("16383"), std::string::npos) << LastError();
+    EXPECT_FALSE(std::filesystem::exists(dir.File("wide.webp")));
+
+    // A write the file system cuts short (here a file size limit) leaves no
+    // file under the name. Noise, so that neither file compresses below it.
+    ImgClass noise;
+    Gradient(noise, 64, 64, 3);
+    uint32_t seed = 1;
+    for (size_t i = 0; i < size_t{noise.ImgStruct.LineSize} * 64; ++i) noise.ImgStruct.ImgData[i] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    for (const char* name : {"cut.png", "cut.webp"}) {
+        SCOPED_TRACE(name);
+        SetName(noise, dir.File(name));
+        const bool png = std::string(name).ends_with(".png");
+        EXPECT_EQ(RunInChild([&] {
+                      signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit{4096, 4096};
+                      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+                      return (png ? WritePNG(0, &noise) : WriteWEBP(100, true, &noise)) ? 0 : 1;
+                  }),
+                  0);
+        EXPECT_FALSE(std::filesystem::exists(dir.File(name)));
+    }
 }
 
 // Converting to the new types writes them; the WebP quality is Convert_Image's.
@@ -449,13 +495,14 @@ TEST(ModernFormats, DamagedFilesFailWithWords) {
         WriteBytes(file, c.damage(ReadBytes(dir.File(c.file))));
         ImgClass img;
         EXPECT_TRUE(ReadWhole(file, img));
+        EXPECT_EQ(img.ImgStruct.ImgData, nullptr) << "a failed read keeps pixels";
         const std::string words = LastError();
         EXPECT_NE(words.find(file), std::string::npos) << words;
         EXPECT_NE(words.find(c.words), std::string::npos) << words;
         if (!c.header) continue;
         EXPECT_TRUE(Make_Local_Header(file.c_str(), (file + ".hdr").c_str()));
         EXPECT_NE(LastError().find(file), std::string::npos) << LastError();
-        EXPECT_TRUE(IsEmptyFile((file + ".hdr").c_str())) << "a header file was made";
+        EXPECT_FALSE(std::filesystem::exists(file + ".hdr")) << "a header file was made";
     }
 }
 
