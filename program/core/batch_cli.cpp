@@ -272,7 +272,7 @@ std::string SizeText(const ScaleDialogModel& m) {
         std::string text = OneLine(m.Get(kScale).text) + " %";
         // Exact subsampled outputs all take the width the dialog shows.
         const char f = m.Get(kFormat).text.empty() ? 'T' : m.Get(kFormat).text[0];
-        if ((f == 'J' || f == 'B') && !m.Get(kSmoothResizing).checked)
+        if (!ScaledByFactor(f) && !m.Get(kSmoothResizing).checked)
             text += " (" + m.Get(kFormat).text + " outputs: all " + m.Get(kOutWidth).text + " pixels wide)";
         return text;
     }
@@ -284,7 +284,7 @@ std::string SizeText(const ScaleDialogModel& m) {
 std::string FormatText(const ScaleDialogModel& m) {
     const std::string& f = m.Get(kFormat).text;
     std::string text = f;
-    if (f == "JPEG" || f == "WebP") text += ", quality " + m.Get(kQuality).text;
+    if (m.Get(kQuality).visible) text += ", quality " + m.Get(kQuality).text;
     if (f == "WebP" && m.Get(kQuality).text == "100") text += " (lossless)";
     if (f == "TIFF" && m.Get(kLzw).checked) text += ", LZW";
     if (f == "TIFF" && m.Get(kLimitMemory).checked) text += ", low memory";
@@ -394,6 +394,8 @@ int Run(const Options& o) {
     // Files that are not images keep their places and fail there.
     if (!view.message.empty()) std::fprintf(stderr, "Tolvane: %s\n", view.message.c_str());
     ApplyOptions(model, o);
+    // The window's refusal of a size the library cannot make, as a usage error.
+    if (const std::string words = model.OutputLimitWords(); !words.empty()) throw UsageError(words);
     // A missing destination is made, parents and all, once the options are
     // known to be right; a dry run makes nothing.
     bool made = false;

@@ -41,12 +41,6 @@ int RoundedLength(uint32_t length, double factor) {
 
 constexpr int kPngLevel = 6;  // zlib's default: near the smallest, several times faster than 9
 
-bool HasAlpha(int samples) { return samples == 2 || samples == 4; }
-
-// Exact resizing scales these formats by the factor with the cubic
-// scaler; JPEG and BMP are point-sampled to the width instead.
-bool ScaledByFactor(char format) { return format == 'T' || format == 'P' || format == 'W'; }
-
 // The cubic scaler and the row-by-row TIFF engine take 1 or 3 samples
 // only: a source with transparency goes to them flattened onto white, the
 // background its JPEG and BMP outputs get too, so no file fails for it.
@@ -125,16 +119,20 @@ void ScaleDialogModel::ProcessAll() {
     }
 }
 
+std::string ScaleDialogModel::OutputLimitWords() const {
+    const int width = TextToInt(Text(kOutWidth)), height = TextToInt(Text(kOutHeight));
+    if (!BeyondPixelLimit(width, height)) return "";
+    return Format("An output of %d x %d pixels is larger than the image library can make "
+                  "(at most %llu pixels). Choose a smaller size.",
+                  width, height, static_cast<unsigned long long>(LibraryPixelLimit()));
+}
+
 // The size in the fields is refused before anything is written when the
 // library could not hold an image of it; true when it was.
 bool ScaleDialogModel::OutputBeyondLimit() {
-    const int width = TextToInt(Text(kOutWidth)), height = TextToInt(Text(kOutHeight));
-    if (!BeyondPixelLimit(width, height)) return false;
-    view_.ShowMessage(Format("An output of %d x %d pixels is larger than the image library can make "
-                             "(at most %llu pixels). Choose a smaller size.",
-                             width, height, static_cast<unsigned long long>(LibraryPixelLimit())),
-                      "Output too large");
-    return true;
+    const std::string words = OutputLimitWords();
+    if (!words.empty()) view_.ShowMessage(words, "Output too large");
+    return !words.empty();
 }
 
 void ScaleDialogModel::TimerTick(int id) {

@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "naming.h"
 #include "platform.h"
+#include "resizing.h"
 #include "text.h"
 
 #include <algorithm>
@@ -180,7 +181,7 @@ bool PreviewModel::MakeDisplayImage(double aspect) {
     }
     if (!SelectHeader()) return false;
     const int samples = dialog_.Header().Samples;
-    if (samples == 2 || samples == 4) return SampleFromFile(DisplayWidth(aspect, false));
+    if (HasAlpha(samples)) return SampleFromFile(DisplayWidth(aspect, false));
     std::vector<char> header = Writable(dialog_.HeaderPath());
     std::vector<char> thumbnail = Writable(ThumbnailPath());
     return !Make_Local_Tnl(kThumbnailQuality, DisplayWidth(aspect, false), header.data(),

@@ -6,6 +6,14 @@
 
 namespace tolvane {
 
+// Images of 2 samples (grey) or 4 (colour) carry transparency in the last.
+inline bool HasAlpha(int samples) { return samples == 2 || samples == 4; }
+
+// Whether exact resizing scales an output format (its first letter) by
+// the factor with the cubic scaler; JPEG and BMP are point-sampled to one
+// width instead.
+inline bool ScaledByFactor(char format) { return format == 'T' || format == 'P' || format == 'W'; }
+
 // What the dialog asks for, read from its fields.
 struct SizeRequest {
     enum class Mode { Percent, Width, Fit };

@@ -11,6 +11,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -185,11 +186,14 @@ void ScaleDialogModel::FieldLeft(int id) {
     }
 }
 
-// A field left holding something other than a number above 0 gets back
-// what it held before the typing began; true when it did.
+// A field left holding something other than a number above 0 (a whole
+// one for pixels) gets back what it held before the typing began; true
+// when it did.
 bool ScaleDialogModel::RestoreIfNotPositive(int id) {
     const auto before = beforeEdit_.find(id);
-    if (IsPositiveNumber(Text(id)) || before == beforeEdit_.end()) return false;
+    const bool pixels = id == kOutWidth || id == kOutHeight || id == kFitSize;
+    const bool valid = pixels ? IsWholeNumberIn(Text(id), 1, INT_MAX) : IsPositiveNumber(Text(id));
+    if (valid || before == beforeEdit_.end()) return false;
     SetControlText(id, before->second);
     return true;
 }
@@ -579,10 +583,7 @@ void ScaleDialogModel::ShowFormat(int index) {
     SetEnabled(kKeepMetadata, letter != 'B');  // BMP files carry none
     SetVisible(kQuality, quality);
     SetVisible(kQualityLabel, quality);
-    if (quality) {
-        const int q = TextToInt(Text(kQuality));
-        if (q < 2 || q > 100) SetControlText(kQuality, "75");
-    }
+    if (quality) OutputQuality();
 }
 
 // The name of a listed file is made afresh by the run's rule, so that it
@@ -725,7 +726,9 @@ void ScaleDialogModel::RefreshSelection() {
     const std::string path = ResolveRawImage(SourcePath(list_.Text(i)));
     SetControlText(kWorkPath, path);
     if (!ShowImageInfo(i, path)) {
-        list_.Delete(i);
+        // During a run the entry stays, so the run reaches it and says why
+        // it fails; removed, a later file would lose its place unreported.
+        if (!running_) list_.Delete(i);
         ListChanged();
         SetWait(false);
         return;

@@ -68,6 +68,9 @@ public:
     // Whether a run is under way: Process All, Select Image and the list's
     // changes are refused until it ends.
     bool Running() const { return running_; }
+    // "" or why the size in the fields cannot be made: more pixels than
+    // the image library holds. A run is refused for it before it starts.
+    std::string OutputLimitWords() const;
     int BatchIndex() const { return batchIndex_; }
     bool WaitCursor() const { return waitCursor_; }
     const std::string& HeaderPath() const { return headerPath_; }

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -40,9 +41,15 @@ bool Trimmed(const std::string& text, std::string& out) {
 bool IsPositiveNumber(const std::string& text) {
     std::string t;
     if (!Trimmed(text, t)) return false;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    return *end == '\0' && std::isfinite(v) && v > 0;
+    // Plain decimals only: the fields are read with atof, which takes
+    // "1e2" as 1 and "0x20" as 0.
+    size_t digits = 0, points = 0;
+    for (size_t i = t[0] == '+' ? 1 : 0; i < t.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(t[i]))) ++digits;
+        else if (t[i] == '.') ++points;
+        else return false;
+    }
+    return digits > 0 && points <= 1 && std::strtod(t.c_str(), nullptr) > 0;
 }
 
 bool IsWholeNumberIn(const std::string& text, long lo, long hi) {

@@ -13,7 +13,8 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 inline int TextToInt(const std::string& text) { return std::atoi(text.c_str()); }
 inline double TextToDouble(const std::string& text) { return std::atof(text.c_str()); }
 
-// Whether the whole text, blanks around it aside, is a finite number > 0.
+// Whether the whole text, blanks around it aside, is a plain decimal > 0
+// (no exponent, no hexadecimal).
 bool IsPositiveNumber(const std::string& text);
 // Whether the whole text, blanks around it aside, is a whole number in lo..hi.
 bool IsWholeNumberIn(const std::string& text, long lo, long hi);

@@ -3,6 +3,7 @@
 #include "metadata.h"
 #include "naming.h"
 #include "platform.h"
+#include "resizing.h"
 #include "text.h"
 
 #include <algorithm>
@@ -179,7 +180,7 @@ int ThumbnailModel::MakeThumbnail(int position) {
         const int size = aspect >= 1 ? kCellSize : int(std::trunc(kCellSize * aspect));
         std::vector<char> h = Writable(header), t = Writable(file);
         IMAGE_HDR record{};
-        const bool alpha = !Read_Hdr(header.c_str(), &record) && (record.Samples == 2 || record.Samples == 4);
+        const bool alpha = !Read_Hdr(header.c_str(), &record) && HasAlpha(record.Samples);
         const bool failed = Get_File_Type(path.c_str()) == IMG_TYPE_JPEG || alpha
                                 ? MakeOwnThumbnail(path, storedWidth, storedHeight, file, size, kQuality, alpha)
                                 : Make_Local_Tnl(kQuality, size, h.data(), t.data());

@@ -64,6 +64,9 @@ check "dry run to a missing destination" 0 batch --dry-run --dest "$work/later" 
 grep -q "(to be created)$" "$work/out" || fail "dry settings: $(grep Destination "$work/out")"
 check "a usage error makes nothing" 2 batch --format jpeg --lzw --dest "$work/never" "$work/src"
 [ ! -e "$work/never" ] || fail "a usage error made the destination"
+ORVIX_MAX_PIXELS=10000 check "a size beyond the pixel limit" 2 batch --width 1000 --dest "$work/huge" "$work/src"
+grep -q "larger than the image library can make" "$work/err" || fail "words: $(head -1 "$work/err")"
+[ ! -e "$work/huge" ] || fail "a refused size made the destination"
 
 # ---- Smooth resizing, the default ---------------------------------------------------------
 check "--filter and --exact" 2 smooth --exact --filter box --dest "$work/none" "$work/src"
