@@ -129,16 +129,20 @@ bool DecodeSteps(png_structp png, png_infop info, ImgClass* img) {
     return false;
 }
 
-bool DecodeFile(FILE* file, ImgClass* img) {
+// The steps run with a read struct whose errors land in this frame: the
+// setjmp is here, and only plain data lives between it and libpng.
+using ReadSteps = bool (*)(png_structp png, png_infop info, void* out);
+
+bool RunReader(FILE* file, const char* who, const char* path, ReadSteps steps, void* out) {
     PngErrors errors{};
-    errors.who = kReadWho;
-    errors.path = img->ImgStruct.FileName;
+    errors.who = who;
+    errors.path = path;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, OnError, OnWarning);
-    if (!png) return PostError("%s %s: no memory for the decoder", kReadWho, errors.path);
+    if (!png) return PostError("%s %s: no memory for the decoder", who, path);
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        return PostError("%s %s: no memory for the decoder", errors.who, errors.path);
+        return PostError("%s %s: no memory for the decoder", who, path);
     }
     if (setjmp(errors.jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
@@ -146,31 +150,21 @@ bool DecodeFile(FILE* file, ImgClass* img) {
     }
     png_set_user_limits(png, kNoSideLimit, kNoSideLimit);
     png_init_io(png, file);
-    const bool failed = DecodeSteps(png, info, img);
+    const bool failed = steps(png, info, out);
     png_destroy_read_struct(&png, &info, nullptr);
     return failed;
 }
 
+bool DecodeFile(FILE* file, ImgClass* img) {
+    return RunReader(file, kReadWho, img->ImgStruct.FileName, [](png_structp png, png_infop info, void* out) {
+        return DecodeSteps(png, info, static_cast<ImgClass*>(out));
+    }, img);
+}
+
 bool HeaderFromFile(FILE* file, const char* path, PngHeaderInfo* out) {
-    PngErrors errors{};
-    errors.who = "HdrClass::ProcHdrPNG:";
-    errors.path = path;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, OnError, OnWarning);
-    if (!png) return PostError("%s %s: no memory for the decoder", errors.who, path);
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return PostError("%s %s: no memory for the decoder", errors.who, errors.path);
-    }
-    if (setjmp(errors.jump)) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return true;
-    }
-    png_set_user_limits(png, kNoSideLimit, kNoSideLimit);
-    png_init_io(png, file);
-    const bool failed = HeaderSteps(png, info, out);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return failed;
+    return RunReader(file, "HdrClass::ProcHdrPNG:", path, [](png_structp png, png_infop info, void* header) {
+        return HeaderSteps(png, info, static_cast<PngHeaderInfo*>(header));
+    }, out);
 }
 
 int ColourType(int samples) {
