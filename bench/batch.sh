@@ -49,8 +49,7 @@ need=()
 install_packages "${need[@]}"
 
 echo "building Tolvane in $build ..." >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target Tolvane >/dev/null
+build_targets Tolvane
 tolvane=$build/program/Tolvane
 [ -x "$tolvane" ] || { echo "no $tolvane after the build" >&2; exit 1; }
 

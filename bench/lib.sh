@@ -9,6 +9,13 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "$@" >&2
 }
 
+# Configures $build for release timing, without the tests, and builds the
+# targets named.
+build_targets() {
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "$@" >/dev/null
+}
+
 # Runs a command $runs times; prints the median, fastest and slowest wall
 # time in milliseconds.
 median_ms() {

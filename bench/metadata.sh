@@ -13,11 +13,11 @@ runs=${1:-5}
 other=${2:-}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS] [OTHER]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib.sh"
 build=$root/build-rel
 cache=$build/metadata-photos
 "$root/scripts/setup.sh" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target Tolvane >/dev/null
+build_targets Tolvane
 tolvane=$build/program/Tolvane
 
 if [ ! -f "$cache/done" ]; then

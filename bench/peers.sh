@@ -42,8 +42,7 @@ need=()
 install_packages "${need[@]}"
 
 echo "building in $build ..." >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_timer orvix >/dev/null
+build_targets bench_timer orvix
 timer=$build/bench/bench_timer
 orvix=$build/tools/orvix
 

@@ -63,8 +63,7 @@ dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "install ok 
 install_packages "${need[@]}"
 
 echo "building in $build ..." >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_timer bench_vips_resize orvix >/dev/null
+build_targets bench_timer bench_vips_resize orvix
 timer=$build/bench/bench_timer
 vips_timer=$build/bench/bench_vips_resize
 orvix=$build/tools/orvix
