@@ -20,14 +20,24 @@ namespace orvix {
 
 namespace {
 
+// The formats read whole, with no reduced or rectangle decode, by type.
+bool ReadWhole(int type, ImgClass* img) {
+    switch (type) {
+    case IMG_TYPE_BMP: return BmpClass().ReadBmp(img);
+    case IMG_TYPE_PNG: return PngClass().ReadPng(img);
+    case IMG_TYPE_WEBP: return WebpClass().ReadWebp(img);
+    case IMG_TYPE_HEIF: return HeifClass().ReadHeif(img);
+    default: return PostError("ReadImage: no whole-file reader for type %d", type);
+    }
+}
+
 // A rectangle of a format without a rectangle reader: the whole file is
-// decoded by read, then the rectangle copied out.
-template <typename Reader>
-bool RectFromWhole(const char* file, const CRect& rect, ImgClass* img, Reader read) {
+// decoded, then the rectangle copied out.
+bool RectFromWhole(int type, const char* file, const CRect& rect, ImgClass* img) {
     if (!img) return PostError("Utility::GetImgRect(..) Img = NULL");
     ImgClass whole;
     if (!CopyName(whole.ImgStruct.FileName, file)) return PostError("Utility::GetImgRect: file name too long");
-    if (read(&whole)) return true;
+    if (ReadWhole(type, &whole)) return true;
     if (!RectWithinColumns(rect, whole))
         return PostError("Utility::GetImgRect: rectangle (%d,%d)-(%d,%d) lies outside the %ux%u image",
                          rect.left, rect.top, rect.right, rect.bottom, whole.ImgStruct.Width,
@@ -49,10 +59,11 @@ bool Utility::GetImgRect(const char* file, const CRect& rect, ImgClass* img, int
     case IMG_TYPE_JPEG: return lib.jpg->GetJPGImgRect(file, l, t, r, b, img);
     case IMG_TYPE_PPM: return lib.ppm->GetPPMImgRect(file, l, t, r, b, img);
     case IMG_TYPE_PGM: return lib.pgm->GetPGMImgRect(file, l, t, r, b, img);
-    case IMG_TYPE_BMP: return RectFromWhole(file, rect, img, [](ImgClass* w) { return BmpClass().ReadBmp(w); });
-    case IMG_TYPE_PNG: return RectFromWhole(file, rect, img, [](ImgClass* w) { return PngClass().ReadPng(w); });
-    case IMG_TYPE_WEBP: return RectFromWhole(file, rect, img, [](ImgClass* w) { return WebpClass().ReadWebp(w); });
-    case IMG_TYPE_HEIF: return RectFromWhole(file, rect, img, [](ImgClass* w) { return HeifClass().ReadHeif(w); });
+    case IMG_TYPE_BMP:
+    case IMG_TYPE_PNG:
+    case IMG_TYPE_WEBP:
+    case IMG_TYPE_HEIF:
+        return RectFromWhole(lib.hdr->Header().Type, file, rect, img);
     default:
         // Types without a rectangle reader leave the image empty.
         return false;
@@ -96,15 +107,9 @@ bool ReadDispatched(bool swap, ImgClass* img, int width, int height, int* reduct
         break;
     // These formats have no reduced decode: a target size reads them whole.
     case IMG_TYPE_PNG:
-        failed = PngClass().ReadPng(img);
-        if (!failed && swap) Swap_RGB(img);
-        break;
     case IMG_TYPE_WEBP:
-        failed = WebpClass().ReadWebp(img);
-        if (!failed && swap) Swap_RGB(img);
-        break;
     case IMG_TYPE_HEIF:
-        failed = HeifClass().ReadHeif(img);
+        failed = ReadWhole(type, img);
         if (!failed && swap) Swap_RGB(img);
         break;
     default:
