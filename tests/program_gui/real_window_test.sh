@@ -3,7 +3,7 @@
 # person drives it: a folder listed, a thumbnail clicked, the thumbnail
 # window's Cancel menu, and Process All clicked twice in quick succession.
 # Where to click comes from the file the program writes under
-# TOLVANE_TEST_REPORT (program/scale_app.cpp). Every check runs, each failure
+# TOLVANE_TEST_REPORT (program/window_report.h). Every check runs, each failure
 # is named, and the status is 1 when any failed. Run it under xvfb-run.
 #
 # usage: real_window_test.sh TOLVANE MAKE_PHOTOS
